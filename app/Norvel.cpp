@@ -1,0 +1,6 @@
+#include "app/Startup.h"
+
+int main(int argc, char **argv)
+{
+    return runNorvel(argc, argv);
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+class TLibDM;
+
+// What start-up leaves running: the data module (when the connection opened) and the one
+// window the program runs with.
+struct StartedProgram
+{
+    std::unique_ptr<TLibDM> dataModule;
+    std::unique_ptr<QWidget> mainWindow;
+};
+
+using MainWindowFactory = std::function<std::unique_ptr<QWidget>()>;
+
+// Creates the data module (which opens the connection) and chooses the window: the main window
+// when the status is "OK", the connection-settings dialog otherwise, and also whenever creating the
+// data module or the main window raised an error. Such an error is not shown: the dialog is the
+// report. The window is not shown yet.
+StartedProgram startProgram(const MainWindowFactory &createMainWindow = {});
+
+// The whole program: status cleared, application object, start-up, message loop.
+int runNorvel(int &argc, char **argv);

@@ -1,0 +1,40 @@
+#include "data/OdbcConnection.h"
+
+#include <QSqlDriver>
+#include <QVariant>
+
+#include <sql.h>
+#include <sqlext.h>
+
+QString odbcAttributeValue(const QString &value)
+{
+    // Drivers split the string at ";" and read a value that starts with "{" up to its closing "}";
+    // anything else ("=", a "}" inside) is taken as it stands.
+    const bool needsQuotes = value.contains(u';')
+        || (!value.isEmpty() && (value.front() == u'{' || value.front().isSpace() || value.back().isSpace()));
+    if (!needsQuotes)
+        return value;
+    QString quoted = value;
+    quoted.replace(u'}', QStringLiteral("}}"));
+    return u'{' + quoted + u'}';
+}
+
+QString odbcDbmsName(const QSqlDatabase &db)
+{
+    if (!db.isOpen() || !db.driver())
+        return {};
+    const QVariant handle = db.driver()->handle();
+    if (!handle.isValid() || handle.typeId() != QMetaType::VoidStar)
+        return {};
+    SQLHANDLE hdbc = *static_cast<const SQLHANDLE *>(handle.constData());
+    if (!hdbc)
+        return {};
+    SQLWCHAR name[256] = {};
+    SQLSMALLINT bytes = 0;
+    const SQLRETURN r = SQLGetInfoW(static_cast<SQLHDBC>(hdbc), SQL_DBMS_NAME, name, sizeof name, &bytes);
+    if (!SQL_SUCCEEDED(r))
+        return {};
+    // unixODBC's SQLWCHAR is UTF-16.
+    const qsizetype units = std::min<qsizetype>(bytes / static_cast<qsizetype>(sizeof(SQLWCHAR)), 255);
+    return QString::fromUtf16(reinterpret_cast<const char16_t *>(name), units);
+}

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QSqlDatabase>
+#include <QString>
+
+// What the ODBC layer needs beyond Qt's driver.
+
+// A value for an ODBC connection string attribute. Qt's ODBC driver appends the login as
+// ";UID=<name>;PWD=<password>" by plain concatenation, so a login holding ";" (or starting with
+// "{", or with blanks at its ends) must be quoted the ODBC way: in braces, with "}" doubled.
+QString odbcAttributeValue(const QString &value);
+
+// The server the connection talks to, as the ODBC driver reports it (SQL_DBMS_NAME):
+// "Microsoft SQL Server", "PostgreSQL", "SQLite", ... Empty when the connection is not an open
+// ODBC connection.
+QString odbcDbmsName(const QSqlDatabase &db);

@@ -1,0 +1,103 @@
+#include "data/dmLibData.h"
+
+#include "common/unGlobal.h"
+#include "data/DbWaitCursor.h"
+#include "data/OdbcConnection.h"
+#include "forms/frmFlash.h"
+#include "platform/AnsiCodec.h"
+#include "platform/Exceptions.h"
+#include "platform/MachineStore.h"
+
+#include <QSqlError>
+
+TLibDM::TLibDM(QObject *parent) : TLibDM(Open::Now, parent) {}
+
+TLibDM::TLibDM(Open when, QObject *parent) : QObject(parent)
+{
+    setObjectName(QStringLiteral("LibDM"));
+    if (QSqlDatabase::contains(DatabaseName))
+        QSqlDatabase::removeDatabase(DatabaseName);
+    QSqlDatabase::addDatabase(QStringLiteral("QODBC"), DatabaseName);
+    if (when == Open::Now)
+        open();
+}
+
+TLibDM::~TLibDM()
+{
+    m_flash.reset();
+    {
+        QSqlDatabase db = QSqlDatabase::database(DatabaseName, false);
+        if (db.isOpen())
+            db.close();
+    }
+    QSqlDatabase::removeDatabase(DatabaseName);
+}
+
+QSqlDatabase TLibDM::LibDB() const
+{
+    return QSqlDatabase::database(DatabaseName, false);
+}
+
+QString TLibDM::param(const QString &name) const
+{
+    const QString prefix = name + u'=';
+    for (const QString &line : m_params) {
+        if (line.startsWith(prefix, Qt::CaseInsensitive))
+            return line.mid(prefix.size());
+    }
+    return {};
+}
+
+QString TLibDM::dbmsName() const
+{
+    return odbcDbmsName(LibDB());
+}
+
+void TLibDM::LibDBBeforeConnect()
+{
+    {
+        MachineStore reg;
+        if (reg.KeyExists(SettingsKey) && reg.OpenKeyReadOnly(SettingsKey)) {
+            m_aliasName = TrimSetting(reg.ReadString(QStringLiteral("ODBCNAME")));
+            m_params.clear();
+            const QString user = TrimSetting(reg.ReadString(QStringLiteral("USERNAME")));
+            m_params << QStringLiteral("USER NAME=") + fromAnsi(DecodeParam(toAnsi(user)));
+            const QString password = TrimSetting(reg.ReadString(QStringLiteral("PASSWORD")));
+            m_params << QStringLiteral("PASSWORD=") + fromAnsi(DecodeParam(toAnsi(password)));
+            reg.CloseKey();
+        }
+    }
+    StatusText = StatusConnecting;
+    m_flash = std::make_unique<TFlash>();
+    m_flash->showFullyDrawn();
+}
+
+void TLibDM::LibDBAfterConnect()
+{
+    m_flash.reset();
+    StatusText = StatusOk;
+}
+
+void TLibDM::open()
+{
+    QSqlDatabase db = LibDB();
+    if (db.isOpen())
+        return;
+    LibDBBeforeConnect();
+
+    // Qt's ODBC driver prefixes "DSN=" to the name itself and appends ";UID=...;PWD=..." as given.
+    db.setDatabaseName(odbcAttributeValue(m_aliasName));
+    db.setUserName(odbcAttributeValue(param(QStringLiteral("USER NAME"))));
+    db.setPassword(odbcAttributeValue(param(QStringLiteral("PASSWORD"))));
+    db.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=%1").arg(LoginTimeoutSeconds));
+    bool opened;
+    {
+        DbWaitCursor wait;
+        opened = db.open();
+    }
+    if (!opened) {
+        m_flash.reset();
+        throw EDatabaseError(db.lastError().text());
+    }
+    LibDBAfterConnect();
+}

@@ -1,0 +1,182 @@
+#include "platform/MachineStore.h"
+
+#include "platform/Exceptions.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+#include <QStringList>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QStringList keyComponents(const QString &key)
+{
+    QStringList parts = key.split(u'\\', Qt::SkipEmptyParts);
+    if (!parts.isEmpty() && parts.first().compare(u"SOFTWARE", Qt::CaseInsensitive) == 0)
+        parts.removeFirst();
+    return parts;
+}
+
+// Files the program writes may be read by everyone but written only by their owner and group.
+class NoWorldWrite
+{
+public:
+    NoWorldWrite() : m_old(::umask(0)) { ::umask(m_old | S_IWOTH); }
+    ~NoWorldWrite() { ::umask(m_old); }
+    NoWorldWrite(const NoWorldWrite &) = delete;
+    NoWorldWrite &operator=(const NoWorldWrite &) = delete;
+
+private:
+    mode_t m_old;
+};
+
+void dropWorldWrite(const QString &path)
+{
+    struct stat st {};
+    const QByteArray native = QFile::encodeName(path);
+    if (::stat(native.constData(), &st) == 0 && (st.st_mode & S_IWOTH))
+        ::chmod(native.constData(), st.st_mode & ~S_IWOTH & 07777);
+}
+
+} // namespace
+
+MachineStore::MachineStore() = default;
+MachineStore::~MachineStore() = default;
+
+QString MachineStore::configDirectory()
+{
+    const QString dirs = qEnvironmentVariable("XDG_CONFIG_DIRS");
+    for (const QString &dir : dirs.split(u':', Qt::SkipEmptyParts))
+        return dir;
+    return QStringLiteral("/etc/xdg");
+}
+
+QString MachineStore::keyFolder(const QString &key)
+{
+    QString path = configDirectory();
+    for (const QString &part : keyComponents(key))
+        path += u'/' + part;
+    return path;
+}
+
+QString MachineStore::keyFile(const QString &key)
+{
+    return keyFolder(key) + QStringLiteral(".conf");
+}
+
+bool MachineStore::KeyExists(const QString &key) const
+{
+    if (keyComponents(key).isEmpty())
+        return QFileInfo(configDirectory()).isDir();
+    const QFileInfo file(keyFile(key));
+    if (file.isFile() && file.isReadable())
+        return true;
+    return QFileInfo(keyFolder(key)).isDir();
+}
+
+bool MachineStore::OpenKeyReadOnly(const QString &key)
+{
+    CloseKey();
+    const QFileInfo file(keyFile(key));
+    if (!file.isFile() || !file.isReadable())
+        return false;
+    m_keyPath = key;
+    m_writable = false;
+    m_settings = std::make_unique<QSettings>(file.filePath(), QSettings::NativeFormat);
+    return m_settings->status() == QSettings::NoError;
+}
+
+bool MachineStore::createKey(const QString &key)
+{
+    const QStringList parts = keyComponents(key);
+    if (parts.isEmpty())
+        return QDir().mkpath(configDirectory());
+    // The folders above the key, then the key's own file.
+    const QString file = keyFile(key);
+    if (!QDir().mkpath(QFileInfo(file).absolutePath()))
+        return false;
+    if (parts.size() == 1)   // a vendor key on its own is a folder
+        return QDir().mkpath(keyFolder(key));
+    if (QFileInfo::exists(file))
+        return true;
+    NoWorldWrite mask;
+    const QByteArray native = QFile::encodeName(file);
+    const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0664);
+    if (fd < 0)
+        return errno == EEXIST;
+    ::fsync(fd);
+    ::close(fd);
+    return true;
+}
+
+void MachineStore::CreateKey(const QString &key)
+{
+    if (!createKey(key))
+        throw ERegistryException(QStringLiteral("Failed to create key %1").arg(key));
+}
+
+bool MachineStore::OpenKey(const QString &key, bool canCreate)
+{
+    CloseKey();
+    const QString file = keyFile(key);
+    if (!QFileInfo::exists(file) && !(canCreate && createKey(key)))
+        return false;
+    // A write replaces the file through a new one in the same folder: both must be writable.
+    const QFileInfo info(file);
+    const QFileInfo folder(info.absolutePath());
+    if (!info.isFile() || !info.isReadable() || !info.isWritable() || !folder.isWritable())
+        return false;
+    m_keyPath = key;
+    m_writable = true;
+    m_settings = std::make_unique<QSettings>(file, QSettings::NativeFormat);
+    return m_settings->status() == QSettings::NoError;
+}
+
+void MachineStore::CloseKey()
+{
+    m_settings.reset();
+    m_keyPath.clear();
+    m_writable = false;
+}
+
+QString MachineStore::ReadString(const QString &name) const
+{
+    if (!m_settings || !m_settings->contains(name))
+        return {};
+    const QVariant value = m_settings->value(name);
+    if (value.typeId() != QMetaType::QString)
+        throw ERegistryException(QStringLiteral("Invalid data type for '%1'").arg(name));
+    return value.toString();
+}
+
+void MachineStore::WriteString(const QString &name, const QString &value)
+{
+    const auto fail = [&name] {
+        return ERegistryException(QStringLiteral("Failed to set data for '%1'").arg(name));
+    };
+    if (!m_settings || !m_writable)
+        throw fail();
+    const bool had = m_settings->contains(name);
+    const QVariant previous = m_settings->value(name);
+    m_settings->setValue(name, value);
+    {
+        // QSettings replaces the file atomically (a new file, synced, renamed over the old one).
+        NoWorldWrite mask;
+        m_settings->sync();
+    }
+    if (m_settings->status() != QSettings::NoError) {
+        // Put back what the file holds, so the value that did not reach it is not written later.
+        if (had)
+            m_settings->setValue(name, previous);
+        else
+            m_settings->remove(name);
+        throw fail();
+    }
+    dropWorldWrite(m_settings->fileName());
+}

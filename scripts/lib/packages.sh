@@ -1,0 +1,33 @@
+# Debian packages the project needs, by purpose. Sourced by the scripts in scripts/.
+
+NORVEL_BUILD_PACKAGES=(g++ make cmake pkg-config qt6-base-dev libqt6sql6-odbc libjpeg62-turbo-dev unixodbc-dev)
+NORVEL_RUN_PACKAGES=(libqt6sql6-odbc unixodbc odbc-postgresql libsqliteodbc tdsodbc fonts-wqy-microhei
+                     qt6-translations-l10n qt6-qpa-plugins libgl1 libegl1 libxkbcommon-x11-0 sqlite3)
+NORVEL_TEST_PACKAGES=(postgresql postgresql-client xvfb xauth xdotool x11-utils x11-xserver-utils imagemagick
+                      xclip openbox procps iproute2 dbus at-spi2-core python3 python3-pyatspi gir1.2-atspi-2.0
+                      util-linux)
+
+# install_packages PKG...: installs what is missing (no recommends), quietly; does nothing when
+# everything is there already.
+install_packages() {
+    local missing=() p
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "norvel: these Debian packages are missing and only root can install them: ${missing[*]}" >&2
+        return 1
+    fi
+    echo "norvel: installing ${missing[*]}" >&2
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq >/dev/null
+    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# The folder of the Debian ODBC drivers (multiarch).
+odbc_driver_dir() {
+    local f
+    f=$(dpkg -L odbc-postgresql 2>/dev/null | grep '/psqlodbcw\.so$' | head -n1)
+    if [ -n "$f" ]; then dirname "$f"; else echo "/usr/lib/$(gcc -dumpmachine 2>/dev/null || echo x86_64-linux-gnu)/odbc"; fi
+}

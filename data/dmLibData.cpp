@@ -12,19 +12,13 @@
 
 TLibDM::TLibDM(QObject *parent) : TLibDM(Open::Now, parent) {}
 
-TLibDM::TLibDM(Open when, QObject *parent) : QObject(parent)
+TLibDM::Registration::Registration()
 {
-    setObjectName(QStringLiteral("LibDM"));
-    if (QSqlDatabase::contains(DatabaseName))
-        QSqlDatabase::removeDatabase(DatabaseName);
     QSqlDatabase::addDatabase(QStringLiteral("QODBC"), DatabaseName);
-    if (when == Open::Now)
-        open();
 }
 
-TLibDM::~TLibDM()
+TLibDM::Registration::~Registration()
 {
-    m_flash.reset();
     {
         QSqlDatabase db = QSqlDatabase::database(DatabaseName, false);
         if (db.isOpen())
@@ -32,6 +26,15 @@ TLibDM::~TLibDM()
     }
     QSqlDatabase::removeDatabase(DatabaseName);
 }
+
+TLibDM::TLibDM(Open when, QObject *parent) : QObject(parent)
+{
+    setObjectName(QStringLiteral("LibDM"));
+    if (when == Open::Now)
+        open();
+}
+
+TLibDM::~TLibDM() = default;
 
 QSqlDatabase TLibDM::LibDB() const
 {
@@ -53,20 +56,24 @@ QString TLibDM::dbmsName() const
     return odbcDbmsName(LibDB());
 }
 
+void TLibDM::readStoredSettings()
+{
+    MachineStore reg;
+    // A key that exists but cannot be read counts as missing: the design values stay.
+    if (!reg.KeyExists(SettingsKey) || !reg.OpenKeyReadOnly(SettingsKey))
+        return;
+    m_aliasName = TrimSetting(reg.ReadString(QStringLiteral("ODBCNAME")));
+    m_params.clear();
+    const QString user = TrimSetting(reg.ReadString(QStringLiteral("USERNAME")));
+    m_params << QStringLiteral("USER NAME=") + fromAnsi(DecodeParam(toAnsi(user)));
+    const QString password = TrimSetting(reg.ReadString(QStringLiteral("PASSWORD")));
+    m_params << QStringLiteral("PASSWORD=") + fromAnsi(DecodeParam(toAnsi(password)));
+    reg.CloseKey();
+}
+
 void TLibDM::LibDBBeforeConnect()
 {
-    {
-        MachineStore reg;
-        if (reg.KeyExists(SettingsKey) && reg.OpenKeyReadOnly(SettingsKey)) {
-            m_aliasName = TrimSetting(reg.ReadString(QStringLiteral("ODBCNAME")));
-            m_params.clear();
-            const QString user = TrimSetting(reg.ReadString(QStringLiteral("USERNAME")));
-            m_params << QStringLiteral("USER NAME=") + fromAnsi(DecodeParam(toAnsi(user)));
-            const QString password = TrimSetting(reg.ReadString(QStringLiteral("PASSWORD")));
-            m_params << QStringLiteral("PASSWORD=") + fromAnsi(DecodeParam(toAnsi(password)));
-            reg.CloseKey();
-        }
-    }
+    readStoredSettings();
     StatusText = StatusConnecting;
     m_flash = std::make_unique<TFlash>();
     m_flash->showFullyDrawn();

@@ -55,7 +55,21 @@ public:
     void LibDBBeforeConnect();
     void LibDBAfterConnect();
 
+    // The first step of LibDBBeforeConnect: the stored data source name and login, when the
+    // settings key exists, replace the design values.
+    void readStoredSettings();
+
 private:
+    // The named connection exists exactly as long as the module, even when creating it fails.
+    struct Registration
+    {
+        Registration();
+        ~Registration();
+        Registration(const Registration &) = delete;
+        Registration &operator=(const Registration &) = delete;
+    };
+
+    Registration m_registration;
     QString m_aliasName = DesignAlias;
     QStringList m_params = DesignParams;
     std::unique_ptr<TFlash> m_flash;

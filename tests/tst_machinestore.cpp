@@ -1,0 +1,205 @@
+// The per-machine settings store: where keys live, how values read, and that writes are whole,
+// keep the rest of the file and are refused cleanly where the user may not write.
+
+#include "platform/Exceptions.h"
+#include "platform/MachineStore.h"
+#include "support/TestEnvironment.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+#include <QTest>
+
+#include <sys/stat.h>
+
+namespace {
+const QString SettingsKey = QStringLiteral("SOFTWARE\\Kestavo\\Lib");
+const QString VendorKey = QStringLiteral("SOFTWARE\\Kestavo");
+}
+
+class TestMachineStore : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void keysMapToFilesUnderTheConfigurationDirectory()
+    {
+        testenv::SettingsDir dir;
+        QCOMPARE(MachineStore::configDirectory(), dir.path());
+        QCOMPARE(MachineStore::keyFile(SettingsKey), dir.path() + "/Kestavo/Lib.conf");
+        QCOMPARE(MachineStore::keyFolder(VendorKey), dir.path() + "/Kestavo");
+
+        qputenv("XDG_CONFIG_DIRS", QByteArray(dir.path().toLocal8Bit() + ":/somewhere/else"));
+        QCOMPARE(MachineStore::configDirectory(), dir.path());
+        qunsetenv("XDG_CONFIG_DIRS");
+        QCOMPARE(MachineStore::configDirectory(), QStringLiteral("/etc/xdg"));
+    }
+
+    // The file Qt's own settings class reads for this organisation and application is the same one.
+    void sameFileAsQtSystemSettings()
+    {
+        testenv::SettingsDir dir;
+        const QSettings qt(QSettings::NativeFormat, QSettings::SystemScope, "Kestavo", "Lib");
+        if (qt.fileName() != dir.libFile())
+            QSKIP("this Qt does not follow XDG_CONFIG_DIRS for system settings");
+        QCOMPARE(qt.fileName(), MachineStore::keyFile(SettingsKey));
+    }
+
+    void missingKey()
+    {
+        testenv::SettingsDir dir;
+        MachineStore reg;
+        QVERIFY(!reg.KeyExists(SettingsKey));
+        QVERIFY(!reg.KeyExists(VendorKey));
+        QVERIFY(!reg.OpenKeyReadOnly(SettingsKey));
+        QCOMPARE(reg.ReadString("ODBCNAME"), QString());
+    }
+
+    void readValues_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("value");   // null: the read raises "Invalid data type"
+        QTest::newRow("plain") << QByteArray("[General]\nODBCNAME=LibODBC\n") << "LibODBC";
+        QTest::newRow("empty") << QByteArray("[General]\nODBCNAME=\n") << "";
+        QTest::newRow("missing value") << QByteArray("[General]\nOTHER=1\n") << "";
+        QTest::newRow("blanks kept for the caller") << QByteArray("[General]\nODBCNAME=\"  Lib  \"\n") << "  Lib  ";
+        QTest::newRow("quoted comma") << QByteArray("[General]\nODBCNAME=\"a, b\"\n") << "a, b";
+        QTest::newRow("digits") << QByteArray("[General]\nODBCNAME=340334043407\n") << "340334043407";
+        QTest::newRow("chinese") << QByteArray("[General]\nODBCNAME=图书馆\n") << QStringLiteral("图书馆");
+        QTest::newRow("no section") << QByteArray("ODBCNAME=Lib\n") << "Lib";
+        QTest::newRow("list") << QByteArray("[General]\nODBCNAME=a, b\n") << QString();
+        QTest::newRow("byte array") << QByteArray("[General]\nODBCNAME=@ByteArray(Lib)\n") << QString();
+        QTest::newRow("variant") << QByteArray("[General]\nODBCNAME=@Variant(\\0\\0\\0\\x2\\0\\0\\0\\x1)\n") << QString();
+    }
+    void readValues()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, value);
+        testenv::SettingsDir dir;
+        dir.writeLibFile(file);
+        MachineStore reg;
+        QVERIFY(reg.KeyExists(SettingsKey));
+        QVERIFY(reg.KeyExists(VendorKey));
+        QVERIFY(reg.OpenKeyReadOnly(SettingsKey));
+        if (value.isNull()) {
+            try {
+                reg.ReadString("ODBCNAME");
+                QFAIL("no error raised");
+            } catch (const ERegistryException &error) {
+                QCOMPARE(error.message(), QStringLiteral("Invalid data type for 'ODBCNAME'"));
+            }
+        } else {
+            QCOMPARE(reg.ReadString("ODBCNAME"), value);
+        }
+    }
+
+    void createAndWrite()
+    {
+        testenv::SettingsDir dir;
+        const mode_t oldMask = ::umask(0);   // even so, nothing the store writes is world-writable
+        MachineStore reg;
+        reg.CreateKey(VendorKey);
+        QVERIFY(QFileInfo(dir.path() + "/Kestavo").isDir());
+        QVERIFY(!reg.KeyExists(SettingsKey));
+        reg.CreateKey(SettingsKey);
+        QVERIFY(reg.KeyExists(SettingsKey));
+        QVERIFY(reg.OpenKey(SettingsKey, true));
+        reg.WriteString("ODBCNAME", "Lib ODBC, main");
+        reg.WriteString("USERNAME", "37073403");
+        reg.WriteString("PASSWORD", "");
+        reg.CloseKey();
+        ::umask(oldMask);
+
+        struct stat st {};
+        QCOMPARE(::stat(QFile::encodeName(dir.libFile()).constData(), &st), 0);
+        QVERIFY2(!(st.st_mode & S_IWOTH), qPrintable(QString::number(st.st_mode, 8)));
+
+        MachineStore again;
+        QVERIFY(again.OpenKeyReadOnly(SettingsKey));
+        QCOMPARE(again.ReadString("ODBCNAME"), QStringLiteral("Lib ODBC, main"));
+        QCOMPARE(again.ReadString("USERNAME"), QStringLiteral("37073403"));
+        QCOMPARE(again.ReadString("PASSWORD"), QString(""));
+        QVERIFY(QDir(dir.path() + "/Kestavo").entryList(QDir::Files | QDir::Hidden).size() == 1);
+    }
+
+    void writeKeepsTheRestOfTheFile()
+    {
+        testenv::SettingsDir dir;
+        dir.writeLibFile("[General]\nODBCNAME=Old\nCOMMENTED=kept\n\n[Other]\nKey=value\n");
+        MachineStore reg;
+        QVERIFY(reg.OpenKey(SettingsKey, false));
+        reg.WriteString("ODBCNAME", "New");
+        reg.CloseKey();
+        QSettings check(dir.libFile(), QSettings::NativeFormat);
+        QCOMPARE(check.value("ODBCNAME").toString(), QStringLiteral("New"));
+        QCOMPARE(check.value("COMMENTED").toString(), QStringLiteral("kept"));
+        QCOMPARE(check.value("Other/Key").toString(), QStringLiteral("value"));
+    }
+
+    // As a user who may not write there: creating keys raises, opening for writing says no,
+    // reading a file the user may not read counts as no key at all.
+    void unprivilegedUser()
+    {
+        testenv::SettingsDir dir;
+        // The configuration directory belongs to root: no vendor folder can be made in it.
+        QCOMPARE(testenv::runUnprivileged([] {
+                     MachineStore reg;
+                     try {
+                         reg.CreateKey(VendorKey);
+                     } catch (const ERegistryException &error) {
+                         return error.message() == "Failed to create key SOFTWARE\\Kestavo" ? 0 : 2;
+                     }
+                     return 1;
+                 }),
+                 0);
+        dir.writeLibFile("[General]\nODBCNAME=Lib\n");
+        const QByteArray before = dir.readLibFile();
+        QCOMPARE(testenv::runUnprivileged([] {
+                     MachineStore reg;
+                     if (!reg.KeyExists(SettingsKey) || !reg.OpenKeyReadOnly(SettingsKey))
+                         return 1;
+                     if (reg.ReadString("ODBCNAME") != "Lib")
+                         return 2;
+                     return reg.OpenKey(SettingsKey, true) ? 3 : 0;
+                 }),
+                 0);
+        QCOMPARE(dir.readLibFile(), before);
+
+        QFile::setPermissions(dir.libFile(), QFile::ReadOwner | QFile::WriteOwner);
+        QCOMPARE(testenv::runUnprivileged([] {
+                     MachineStore reg;
+                     return (!reg.KeyExists(SettingsKey) && !reg.OpenKeyReadOnly(SettingsKey)) ? 0 : 1;
+                 }),
+                 0);
+    }
+
+    // A write that cannot reach the disk raises, leaves the file as it was, and is not written later.
+    void failedWriteLeavesTheFileWhole()
+    {
+        testenv::SettingsDir dir;
+        dir.writeLibFile("[General]\nODBCNAME=Old\n");
+        const QString folder = dir.path() + "/Kestavo";
+        testenv::giveToNobody(folder);
+        testenv::giveToNobody(dir.libFile());
+        const QByteArray before = dir.readLibFile();
+        QCOMPARE(testenv::runUnprivileged([folder] {
+                     MachineStore reg;
+                     if (!reg.OpenKey(SettingsKey, false))
+                         return 1;
+                     // The folder becomes read-only after the key was opened: the new file cannot be made.
+                     QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
+                     try {
+                         reg.WriteString("ODBCNAME", "New");
+                     } catch (const ERegistryException &error) {
+                         return error.message() == "Failed to set data for 'ODBCNAME'" ? 0 : 2;
+                     }
+                     return 3;
+                 }),
+                 0);
+        QCOMPARE(dir.readLibFile(), before);
+        QVERIFY(QDir(folder).entryList(QDir::Files | QDir::Hidden).size() == 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMachineStore)
+#include "tst_machinestore.moc"

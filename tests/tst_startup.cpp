@@ -1,0 +1,199 @@
+// Start-up against the private PostgreSQL server through psqlODBC: the stored settings, the
+// connection, and the choice of the one window the program runs with.
+
+#include "app/Startup.h"
+#include "common/unGlobal.h"
+#include "data/dmLibData.h"
+#include "forms/frmDbPara.h"
+#include "forms/frmFlash.h"
+#include "forms/frmNorvelMain.h"
+#include "platform/Exceptions.h"
+#include "platform/NorvelApplication.h"
+#include "support/MessageBoxWatcher.h"
+#include "support/TestEnvironment.h"
+
+#include <QTest>
+#include <unistd.h>
+
+using namespace testenv;
+
+namespace {
+
+bool splashOnScreen()
+{
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (qobject_cast<TFlash *>(w))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+class TestStartup : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<PgDatabase> m_db;
+    QString m_user;
+    const QString m_password = QStringLiteral("s3cret");
+
+private slots:
+    void initTestCase()
+    {
+        QString why;
+        if (!haveDatabaseServer(&why))
+            QFAIL(qPrintable(why));
+        m_db = std::make_unique<PgDatabase>();
+        m_user = QStringLiteral("lib_login_%1").arg(::getpid());
+        execSql(pgConnectionString("postgres"),
+                {QStringLiteral("DROP ROLE IF EXISTS %1").arg(m_user),
+                 QStringLiteral("CREATE ROLE %1 LOGIN PASSWORD '%2'").arg(m_user, m_password)});
+    }
+    void cleanupTestCase()
+    {
+        m_db.reset();
+        execSql(pgConnectionString("postgres"), {QStringLiteral("DROP ROLE IF EXISTS %1").arg(m_user)});
+    }
+    void init() { StatusText.clear(); }
+
+    void rightLoginOpensTheMainWindow()
+    {
+        SettingsDir settings;
+        settings.writeSettings(addPgDataSource(m_db->name()), m_user, m_password);
+        MessageBoxWatcher boxes;
+        StartedProgram program = startProgram();
+        QVERIFY(program.dataModule);
+        QVERIFY(qobject_cast<TNorvelMain *>(program.mainWindow.get()));
+        QCOMPARE(program.mainWindow->windowTitle(), QStringLiteral("扩展借书证到统一长度"));
+        QCOMPARE(StatusText, QStringLiteral("OK"));
+        QVERIFY(program.dataModule->LibDB().isOpen());
+        QCOMPARE(program.dataModule->dbmsName(), QStringLiteral("PostgreSQL"));
+        QVERIFY(!splashOnScreen());
+        QTest::qWait(100);
+        QCOMPARE(boxes.count(), 0);
+    }
+
+    // No settings key: the design values, data source "LibODBC" and user "sa" with no password.
+    void designValuesWithoutSettings()
+    {
+        SettingsDir settings;
+        addPgDataSource(m_db->name(), QStringLiteral("LibODBC"));
+        StartedProgram program = startProgram();
+        QVERIFY(qobject_cast<TNorvelMain *>(program.mainWindow.get()));
+        QCOMPARE(program.dataModule->aliasName(), QStringLiteral("LibODBC"));
+        QCOMPARE(program.dataModule->params(), (QStringList{"USER NAME=sa", "PASSWORD="}));
+        const auto who = selectRows(pgConnectionString(m_db->name()), "select 1");   // server still fine
+        QCOMPARE(who.size(), 1);
+    }
+
+    void storedSettingsAreTrimmedAndDecoded()
+    {
+        SettingsDir settings;
+        const QString dsn = addPgDataSource(m_db->name());
+        settings.writeLibFile("[General]\nODBCNAME=\"  " + dsn.toUtf8() + "\\t \"\nUSERNAME=\" " + EncodeParam(m_user.toUtf8())
+                              + " \"\nPASSWORD=" + EncodeParam(m_password.toUtf8()) + "\n");
+        TLibDM dm(TLibDM::Open::Later);
+        dm.readStoredSettings();
+        QCOMPARE(dm.aliasName(), dsn);
+        QCOMPARE(dm.params(), (QStringList{"USER NAME=" + m_user, "PASSWORD=" + m_password}));
+        dm.open();
+        QCOMPARE(StatusText, QStringLiteral("OK"));
+        QVERIFY(!dm.splashShown());
+    }
+
+    // A settings file the user may not read counts as no settings at all.
+    void unreadableSettingsMeanDesignValues()
+    {
+        SettingsDir settings;
+        settings.writeSettings("SomewhereElse", "someone", "pw");
+        QFile::setPermissions(settings.libFile(), QFile::ReadOwner | QFile::WriteOwner);
+        QCOMPARE(runUnprivileged([] {
+                     TLibDM dm(TLibDM::Open::Later);
+                     dm.readStoredSettings();
+                     return dm.aliasName() == "LibODBC" && dm.params() == QStringList{"USER NAME=sa", "PASSWORD="} ? 0 : 1;
+                 }),
+                 0);
+    }
+
+    // The splash is up between the two connection events and gone afterwards.
+    void splashBetweenBeforeAndAfterConnect()
+    {
+        SettingsDir settings;
+        TLibDM dm(TLibDM::Open::Later);
+        dm.LibDBBeforeConnect();
+        QCOMPARE(StatusText, QStringLiteral("系统正在连接数据库，请稍候..."));
+        QVERIFY(dm.splashShown());
+        QVERIFY(splashOnScreen());
+        dm.LibDBAfterConnect();
+        QCOMPARE(StatusText, QStringLiteral("OK"));
+        QVERIFY(!splashOnScreen());
+    }
+
+    void failedStartOpensTheDialog_data()
+    {
+        QTest::addColumn<QByteArray>("settingsFile");   // %DSN% stands for a working data source
+        QTest::addColumn<QString>("status");
+        const QByteArray user = EncodeParam(QByteArray("lib_login_") + QByteArray::number(::getpid()));
+        QTest::newRow("wrong password")
+            << QByteArray("[General]\nODBCNAME=%DSN%\nUSERNAME=" + user + "\nPASSWORD=" + EncodeParam("wrong") + "\n")
+            << "系统正在连接数据库，请稍候...";
+        QTest::newRow("unknown data source")
+            << QByteArray("[General]\nODBCNAME=NoSuchSource\nUSERNAME=" + user + "\nPASSWORD=\n")
+            << "系统正在连接数据库，请稍候...";
+        QTest::newRow("empty data source name") << QByteArray("[General]\nODBCNAME=\n") << "系统正在连接数据库，请稍候...";
+        QTest::newRow("non-digit login") << QByteArray("[General]\nODBCNAME=%DSN%\nUSERNAME=ab4c\nPASSWORD=\n") << "";
+        QTest::newRow("login of another type")
+            << QByteArray("[General]\nODBCNAME=%DSN%\nUSERNAME=@ByteArray(3437)\nPASSWORD=\n") << "";
+    }
+    void failedStartOpensTheDialog()
+    {
+        QFETCH(QByteArray, settingsFile);
+        QFETCH(QString, status);
+        SettingsDir settings;
+        settings.writeLibFile(settingsFile.replace("%DSN%", addPgDataSource(m_db->name()).toUtf8()));
+        MessageBoxWatcher boxes;
+        StartedProgram program = startProgram();
+        QVERIFY(!program.dataModule);
+        QVERIFY(qobject_cast<TDbPara *>(program.mainWindow.get()));
+        QCOMPARE(program.mainWindow->windowTitle(), QStringLiteral("设置数据库【Lib】连接参数"));
+        QCOMPARE(StatusText, status);
+        QVERIFY(!splashOnScreen());
+        QVERIFY(!QSqlDatabase::contains(QStringLiteral("LibDB")));
+        QTest::qWait(100);
+        QCOMPARE(boxes.count(), 0);
+    }
+
+    // ";" and "}" in a password and "=", "{", "}" in a login name reach the server as they are.
+    void loginWithConnectionStringCharacters()
+    {
+        const QString user = QStringLiteral("odd=us{er}_%1").arg(::getpid());
+        const QString password = QStringLiteral("p;w}d{=x");
+        execSql(pgConnectionString("postgres"),
+                {QStringLiteral("DROP ROLE IF EXISTS \"%1\"").arg(user),
+                 QStringLiteral("CREATE ROLE \"%1\" LOGIN PASSWORD '%2'").arg(user, password)});
+        SettingsDir settings;
+        settings.writeSettings(addPgDataSource(m_db->name()), user, password);
+        StartedProgram program = startProgram();
+        QVERIFY(qobject_cast<TNorvelMain *>(program.mainWindow.get()));
+        program = {};
+        execSql(pgConnectionString("postgres"), {QStringLiteral("DROP ROLE \"%1\"").arg(user)});
+    }
+
+    void mainWindowFailureOpensTheDialog()
+    {
+        SettingsDir settings;
+        settings.writeSettings(addPgDataSource(m_db->name()), m_user, m_password);
+        MessageBoxWatcher boxes;
+        StartedProgram program = startProgram([]() -> std::unique_ptr<QWidget> {
+            throw EDatabaseError(QStringLiteral("main window could not be built"));
+        });
+        QVERIFY(qobject_cast<TDbPara *>(program.mainWindow.get()));
+        QVERIFY(program.dataModule);
+        QTest::qWait(100);
+        QCOMPARE(boxes.count(), 0);
+    }
+};
+
+NORVEL_WIDGET_TEST_MAIN(TestStartup)
+#include "tst_startup.moc"

@@ -1,0 +1,180 @@
+#include "forms/PaddingRun.h"
+
+#include "data/DbWaitCursor.h"
+#include "data/dmLibData.h"
+#include "data/OdbcConnection.h"
+#include "platform/Exceptions.h"
+#include "platform/IntConversion.h"
+
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlField>
+#include <QSqlRecord>
+
+#include <algorithm>
+
+namespace {
+
+// Puts the transaction back unless the run got to its commit.
+class RollbackGuard
+{
+public:
+    explicit RollbackGuard(QSqlDatabase db) : m_db(std::move(db)) {}
+    ~RollbackGuard()
+    {
+        if (m_active)
+            m_db.rollback();
+    }
+    RollbackGuard(const RollbackGuard &) = delete;
+    RollbackGuard &operator=(const RollbackGuard &) = delete;
+    void release() { m_active = false; }
+
+private:
+    QSqlDatabase m_db;
+    bool m_active = true;
+};
+
+QString errorText(const QSqlError &error)
+{
+    const QString text = error.text().trimmed();
+    return text.isEmpty() ? QStringLiteral("Database error") : text;
+}
+
+} // namespace
+
+PaddingRun::PaddingRun(QSqlQuery &query, PaddingRunView &view) : qrTmp(query), m_view(view) {}
+
+QString PaddingRun::padZeros(int length, int n)
+{
+    return QString(std::max(length - n, 0), u'0');
+}
+
+void PaddingRun::check(bool ok)
+{
+    if (!ok) {
+        const QString message = errorText(qrTmp.lastError());
+        qrTmp.finish();
+        throw EDatabaseError(message);
+    }
+}
+
+void PaddingRun::execSQL(const QStringList &lines)
+{
+    const QString text = PaddingStatements::text(lines);
+    if (m_observer)
+        m_observer(text);
+    DbWaitCursor wait;
+    check(qrTmp.exec(text));
+    qrTmp.finish();
+}
+
+template<typename RowHandler>
+void PaddingRun::openSelect(const QStringList &lines, RowHandler &&onRow)
+{
+    const QString text = PaddingStatements::text(lines);
+    if (m_observer)
+        m_observer(text);
+    DbWaitCursor wait;
+    qrTmp.setForwardOnly(true);
+    check(qrTmp.exec(text));
+    while (qrTmp.next())
+        onRow();
+    // A fetch that ended in an error is not the end of the rows.
+    check(!qrTmp.lastError().isValid());
+    qrTmp.finish();
+}
+
+void PaddingRun::checkBeforeChanging(int length)
+{
+    // A reader without a card number would make every "not in (select pe_id ...)" test unknown:
+    // nothing would be padded, and the run would say it succeeded.
+    int withoutNumber = 0;
+    openSelect(m_statements.countReadersWithoutNumber(), [&] { withoutNumber = qrTmp.value(0).toInt(); });
+    if (withoutNumber > 0) {
+        throw EAbort(QStringLiteral("读者表中有%1条记录的借书证号为空(NULL)，系统没有做任何改动。请先处理这些记录").arg(withoutNumber));
+    }
+
+    // Padding beyond what the card-number columns hold would fail on the server or cut numbers
+    // short; a typing slip such as 99999999 is refused here instead.
+    const QSqlDatabase db = QSqlDatabase::database(TLibDM::DatabaseName, false);
+    int capacity = UnboundedColumnLimit;
+    for (const auto &[table, column] : {std::pair{QStringLiteral("lib_people"), QStringLiteral("pe_id")},
+                                        std::pair{QStringLiteral("lib_jieshu"), QStringLiteral("js_libcard")}}) {
+        const int size = db.record(table).field(column).length();
+        if (size > 0 && size < capacity)
+            capacity = size;
+    }
+    if (length > capacity) {
+        throw EAbort(QStringLiteral("借书证长度%1超过了数据库中借书证字段能存放的长度%2，系统没有做任何改动")
+                         .arg(length)
+                         .arg(capacity));
+    }
+}
+
+QList<int> PaddingRun::passesFor(int length)
+{
+    // Padding turns a number of length n < L into one of length L, never into another length below
+    // L; so a length that no card number has before the run has none in any later pass, and its pass
+    // could change nothing. Only the lengths that occur are run, in ascending order.
+    QList<int> passes;
+    openSelect(m_statements.shortLengths(length), [&] {
+        const int n = qrTmp.value(0).toInt();
+        if (n >= 1 && n < length)
+            passes << n;
+    });
+    std::sort(passes.begin(), passes.end());
+    passes.erase(std::unique(passes.begin(), passes.end()), passes.end());
+    return passes;
+}
+
+void PaddingRun::execute()
+{
+    m_view.setProgressVisible(true);
+    // The length first: an invalid one stops the run before anything is changed.
+    const int length = StrToInt(m_view.lengthText());
+
+    QSqlDatabase db = QSqlDatabase::database(TLibDM::DatabaseName, false);
+    m_statements = PaddingStatements(m_forcedDialect.value_or(PaddingStatements::dialectFor(odbcDbmsName(db))));
+    m_passes.clear();
+    m_collisionList.clear();
+
+    if (!db.transaction())
+        throw EDatabaseError(errorText(db.lastError()));
+    RollbackGuard guard(db);
+    run(length);
+    if (!db.commit())
+        throw EDatabaseError(errorText(db.lastError()));
+    guard.release();
+
+    if (m_collisionList.isEmpty()) {
+        m_view.addResultLine(NoCollisionLine);
+    } else {
+        m_view.addResultLine(CollisionHeading);
+        m_view.addResultLine(m_collisionList);
+    }
+    m_view.setDone();
+    m_view.showFinished();
+}
+
+void PaddingRun::run(int length)
+{
+    if (length > 1)
+        checkBeforeChanging(length);
+    execSQL(m_statements.markPasswords());
+    if (length > 1)
+        m_passes = passesFor(length);
+    for (const int n : std::as_const(m_passes)) {
+        m_position = n * 8;
+        m_view.setProgressPosition(m_position);
+        const QString zeros = padZeros(length, n);
+        openSelect(m_statements.collisionScan(n, zeros), [&] {
+            m_collisionList += u' ';
+            m_collisionList += qrTmp.value(0).toString();
+            m_position = m_position < 100 ? m_position + 1 : 0;
+            m_view.setProgressPosition(m_position);
+        });
+        execSQL(m_statements.padLoans(n, zeros));
+        execSQL(m_statements.padReaders(n, zeros));
+    }
+    execSQL(m_statements.restorePasswords());
+}

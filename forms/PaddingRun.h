@@ -1,0 +1,94 @@
+#pragma once
+
+#include "forms/PaddingStatements.h"
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+
+// What the padding run needs of the window that starts it.
+class PaddingRunView
+{
+public:
+    virtual ~PaddingRunView() = default;
+
+    // The text of the length field.
+    virtual QString lengthText() const = 0;
+    virtual void setProgressVisible(bool visible) = 0;
+    // The run's progress position; the window shows it on its bar (range 0..100).
+    virtual void setProgressPosition(int position) = 0;
+    // Appends one line after whatever the result memo holds.
+    virtual void addResultLine(const QString &line) = 0;
+    // The run is over: progress bar hidden, start button and backup check box disabled.
+    virtual void setDone() = 0;
+    // The final message "处理完成！".
+    virtual void showFinished() = 0;
+};
+
+// The card-number padding run.
+//
+// Every reader card number shorter than the length L, and every borrowing record with such a number,
+// gets leading zeros up to exactly L characters, pass by pass from the shortest numbers up. A reader
+// whose padded number already belongs to another card keeps the number and is listed; borrowing
+// records follow their readers. Readers whose password was their card number keep it that way.
+//
+// The run is all or nothing: the length is converted and checked before anything is changed, and
+// every statement from marking the passwords to restoring them runs in one transaction, committed
+// after the last one. Any error rolls the transaction back and is raised to the caller; the window
+// then stays as it was when the error arose.
+class PaddingRun
+{
+public:
+    static inline const QString NoCollisionLine = QStringLiteral("处理成功完成!");
+    static inline const QString CollisionHeading =
+        QStringLiteral("以下条码修改后会与现有的条码重复,因此系统没有改动,请手工修改:");
+    static inline const QString FinishedMessage = QStringLiteral("处理完成！");
+    // The first pass's prefix of zeros for a length up to 13 comes from this literal, as it always has.
+    static inline const QString ZeroLiteral = QStringLiteral("000000000000");
+
+    // The query carries every statement; it must be on the library connection "LibDB".
+    PaddingRun(QSqlQuery &query, PaddingRunView &view);
+
+    // Runs it; raises NorvelError subclasses on any failure (after rolling back).
+    void execute();
+
+    // The zeros that pass n puts in front of a number for the length L: exactly L - n of them.
+    static QString padZeros(int length, int n);
+
+    // Every statement text as it is handed to the server (for the tests and the benchmark).
+    void setStatementObserver(std::function<void(const QString &)> observer) { m_observer = std::move(observer); }
+    // Speaks the given dialect whatever the server says it is (the tests run the SQL Server texts
+    // on a PostgreSQL database that understands them).
+    void forceDialect(PaddingStatements::Dialect dialect) { m_forcedDialect = dialect; }
+    // The dialect in use (known once execute() has started).
+    PaddingStatements::Dialect dialect() const { return m_statements.dialect(); }
+    // The passes the last run made, in order.
+    const QList<int> &passesRun() const { return m_passes; }
+    const QString &collisionList() const { return m_collisionList; }
+
+    // Card numbers longer than this cannot be stored by any column type the program expects; a
+    // length beyond what the card-number columns can hold is refused before anything changes.
+    static constexpr int UnboundedColumnLimit = 255;
+
+private:
+    void execSQL(const QStringList &lines);
+    template<typename RowHandler>
+    void openSelect(const QStringList &lines, RowHandler &&onRow);
+    void check(bool ok);
+    void checkBeforeChanging(int length);
+    QList<int> passesFor(int length);
+    void run(int length);
+
+    QSqlQuery &qrTmp;
+    PaddingRunView &m_view;
+    PaddingStatements m_statements{PaddingStatements::Dialect::SqlServer};
+    std::function<void(const QString &)> m_observer;
+    std::optional<PaddingStatements::Dialect> m_forcedDialect;
+    QString m_collisionList;
+    int m_position = 0;
+    QList<int> m_passes;
+};

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// The statements of the card-number padding run, line by line, in the dialect of the server.
+//
+// Microsoft SQL Server gets the program's texts as they have always been. PostgreSQL and SQLite get
+// the same statements in their own dialect: length() for len(), || for text concatenation. On
+// PostgreSQL the "padded number is not a reader's" test is written as NOT EXISTS: PostgreSQL plans
+// NOT IN (subquery) as a subplan run once per row unless the whole reader table fits in work_mem,
+// and with the stock 4 MB a single update over a large library runs for the better part of an hour;
+// NOT EXISTS becomes an anti-join whatever the memory setting. The two forms differ only when a
+// card number is NULL, and the run refuses to start on such a reader table.
+class PaddingStatements
+{
+public:
+    enum class Dialect { SqlServer, PostgreSQL, SQLite };
+
+    // The dialect for the server an ODBC driver names (SQL_DBMS_NAME); unknown servers get SQL Server's.
+    static Dialect dialectFor(const QString &dbmsName);
+
+    explicit PaddingStatements(Dialect dialect) : m_dialect(dialect) {}
+    Dialect dialect() const { return m_dialect; }
+
+    // The text handed to the server: every line followed by CR LF, the last one too.
+    static QString text(const QStringList &lines);
+
+    // Readers whose password is their card number get the empty password for the run.
+    QStringList markPasswords() const;
+    // Readers of trimmed length n whose number with `zeros` in front is already a reader's number.
+    QStringList collisionScan(int n, const QString &zeros) const;
+    // Borrowing records, then readers, of trimmed length n get `zeros` in front unless the result
+    // is a reader's number.
+    QStringList padLoans(int n, const QString &zeros) const;
+    QStringList padReaders(int n, const QString &zeros) const;
+    // Readers with the empty password get their (new) card number as password.
+    QStringList restorePasswords() const;
+
+    // Checks the run makes before it changes anything.
+    // The number of readers without a card number (NULL).
+    QStringList countReadersWithoutNumber() const;
+    // The distinct trimmed lengths below `limit` of the card numbers in both tables.
+    QStringList shortLengths(int limit) const;
+
+private:
+    QString len(const QString &column) const;
+    QString concat(const QString &zeros, const QString &column) const;
+
+    Dialect m_dialect;
+};

@@ -1,0 +1,100 @@
+#include "support/PaddingModel.h"
+
+#include <QSet>
+
+#include <algorithm>
+
+namespace model {
+
+namespace {
+
+QString rtrim(const QString &s)
+{
+    if (s.isNull())
+        return s;
+    qsizetype end = s.size();
+    while (end > 0 && s[end - 1] == u' ')
+        --end;
+    return s.left(end);
+}
+
+qsizetype len(const QString &s)
+{
+    return rtrim(s).size();
+}
+
+QSet<QString> idSet(const QList<Reader> &readers)
+{
+    QSet<QString> ids;
+    for (const Reader &r : readers) {
+        if (!r.id.isNull())
+            ids.insert(rtrim(r.id));
+    }
+    return ids;
+}
+
+} // namespace
+
+QStringList Outcome::collisions() const
+{
+    QStringList all;
+    for (const QStringList &pass : collisionsByPass)
+        all += pass;
+    return all;
+}
+
+Outcome run(const Library &before, int length)
+{
+    Outcome out;
+    Library lib = before;
+    for (Reader &r : lib.readers) {
+        if (!r.id.isNull() && !r.password.isNull() && rtrim(r.id) == rtrim(r.password))
+            r.password = QStringLiteral("");
+    }
+    for (int n = 1; n < length; ++n) {
+        const QString zeros(length - n, u'0');
+        const QSet<QString> ids = idSet(lib.readers);
+        QStringList collisions;
+        for (const Reader &r : lib.readers) {
+            if (!r.id.isNull() && len(r.id) == n && ids.contains(zeros + rtrim(r.id)))
+                collisions << r.id;
+        }
+        out.collisionsByPass << collisions;
+        for (QString &card : lib.loans) {
+            if (!card.isNull() && len(card) == n && !ids.contains(zeros + rtrim(card)))
+                card = zeros + rtrim(card);
+        }
+        for (Reader &r : lib.readers) {
+            if (!r.id.isNull() && len(r.id) == n && !ids.contains(zeros + rtrim(r.id)))
+                r.id = zeros + rtrim(r.id);
+        }
+    }
+    for (Reader &r : lib.readers) {
+        if (!r.password.isNull() && rtrim(r.password).isEmpty())
+            r.password = r.id;
+    }
+    out.after = lib;
+    return out;
+}
+
+QStringList canonicalReaders(const QList<Reader> &readers)
+{
+    QStringList rows;
+    for (const Reader &r : readers) {
+        rows << (r.id.isNull() ? QStringLiteral("<null>") : rtrim(r.id)) + u'|'
+                    + (r.password.isNull() ? QStringLiteral("<null>") : rtrim(r.password));
+    }
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+QStringList canonicalLoans(const QStringList &loans)
+{
+    QStringList rows;
+    for (const QString &card : loans)
+        rows << (card.isNull() ? QStringLiteral("<null>") : rtrim(card));
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+} // namespace model

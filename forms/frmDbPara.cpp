@@ -1,9 +1,155 @@
 #include "forms/frmDbPara.h"
 #include "ui_frmDbPara.h"
 
-TDbPara::TDbPara(QWidget *parent) : QWidget(parent), ui(std::make_unique<Ui::TDbPara>())
+#include "common/unGlobal.h"
+#include "data/dmLibData.h"
+#include "platform/AnsiCodec.h"
+#include "platform/MachineStore.h"
+#include "platform/NorvelApplication.h"
+
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QScreen>
+
+namespace {
+
+const QString OdbcNameValue = QStringLiteral("ODBCNAME");
+const QString UserNameValue = QStringLiteral("USERNAME");
+const QString PasswordValue = QStringLiteral("PASSWORD");
+
+// The login name and password are stored in digit form, made from the system's 8-bit text.
+QString decoded(const QString &stored)
 {
+    return fromAnsi(DecodeParam(toAnsi(TrimSetting(stored))));
+}
+
+QString encoded(const QString &typed)
+{
+    return fromAnsi(EncodeParam(toAnsi(TrimSetting(typed))));
+}
+
+// The layout was made for a face whose Latin letters are half as wide as a Chinese character. A
+// label whose text does not fit in the installed face grows, as an auto-sized label does: away from
+// the edge its text is aligned to, so a right-aligned caption still ends where its edit begins.
+void fitToText(QLabel *label)
+{
+    const int needed = label->fontMetrics().horizontalAdvance(label->text());
+    if (needed <= label->width())
+        return;
+    QRect bounds = label->geometry();
+    if (label->alignment() & Qt::AlignRight)
+        bounds.setLeft(bounds.left() + bounds.width() - needed);
+    else
+        bounds.setWidth(needed);
+    label->setGeometry(bounds);
+}
+
+} // namespace
+
+TDbPara::TDbPara(QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                          | Qt::WindowCloseButtonHint),
+      ui(std::make_unique<Ui::TDbPara>())
+{
+    // "宋体" with a 12-pixel character height for everything; the warning above the settings is larger.
+    // Set before the controls are made: a control with a style sheet of its own (the colours, the
+    // password character) takes its font from the window when its sheet is applied.
+    QFont windowFont(QStringLiteral("宋体"));
+    windowFont.setPixelSize(12);
+    setFont(windowFont);
     ui->setupUi(this);
+    QFont warningFont = ui->Label10->font();
+    warningFont.setPixelSize(15);
+    ui->Label10->setFont(warningFont);
+    for (QLabel *label : findChildren<QLabel *>())
+        fitToText(label);
+
+    QPalette buttonFace = palette();
+    buttonFace.setColor(QPalette::Window, buttonFace.color(QPalette::Button));
+    setPalette(buttonFace);
+
+    setFixedSize(ClientWidth, CollapsedClientHeight);
+    if (const QScreen *onScreen = screen())
+        move(onScreen->geometry().center() - rect().center());
+
+    // The window sees every key before its controls do (FormKeyPress).
+    for (QWidget *control : findChildren<QWidget *>())
+        control->installEventFilter(this);
+    ui->btExit->setFocus();
+
+    // An error while filling the fields is shown, and the window opens all the same.
+    NorvelApplication::handle([this] { FormCreate(); });
 }
 
 TDbPara::~TDbPara() = default;
+
+bool TDbPara::eventFilter(QObject *watched, QEvent *event)
+{
+    // Once per key: a key the focused control does not use travels on to the controls around it.
+    if (event->type() == QEvent::KeyPress && watched == focusWidget())
+        FormKeyPress(static_cast<QKeyEvent *>(event));
+    return QWidget::eventFilter(watched, event);   // the control still gets the key
+}
+
+void TDbPara::FormCreate()
+{
+    setWindowTitle(QStringLiteral("设置数据库【") + TLibDM::SettingsName + QStringLiteral("】连接参数"));
+    MachineStore reg;
+    if (reg.KeyExists(TLibDM::SettingsKey)) {
+        reg.OpenKeyReadOnly(TLibDM::SettingsKey);
+        // One field after the other: a value that cannot be read or decoded leaves the rest empty.
+        ui->edOdbc->setText(TrimSetting(reg.ReadString(OdbcNameValue)));
+        ui->edUser->setText(decoded(reg.ReadString(UserNameValue)));
+        ui->edPass->setText(decoded(reg.ReadString(PasswordValue)));
+        reg.CloseKey();
+    } else {
+        ui->edOdbc->clear();
+        ui->edUser->clear();
+        ui->edPass->clear();
+    }
+}
+
+// Enter typed in an edit moves on to the next control, as Tab does; a focused button takes Enter
+// itself and is pressed by it.
+void TDbPara::FormKeyPress(QKeyEvent *key)
+{
+    const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+    if (enter && !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier))
+        && qobject_cast<QLineEdit *>(focusWidget()))
+        focusNextChild();
+}
+
+void TDbPara::btModClick()
+{
+    ui->grbBox->show();
+    setFixedSize(ClientWidth, ExpandedClientHeight);
+}
+
+void TDbPara::btOkClick()
+{
+    NorvelApplication::handle([this] {
+        MachineStore reg;
+        if (!reg.KeyExists(TLibDM::VendorKey))
+            reg.CreateKey(TLibDM::VendorKey);
+        if (!reg.KeyExists(TLibDM::SettingsKey))
+            reg.CreateKey(TLibDM::SettingsKey);
+        if (reg.OpenKey(TLibDM::SettingsKey, true)) {
+            reg.WriteString(OdbcNameValue, TrimSetting(ui->edOdbc->text()));
+            reg.WriteString(UserNameValue, encoded(ui->edUser->text()));
+            reg.WriteString(PasswordValue, encoded(ui->edPass->text()));
+        } else {
+            QMessageBox::information(this, QStringLiteral("提示信息"),
+                                     QStringLiteral("保存您配置的参数失败！只有具有权限的用户，如Administrator才能修改，"
+                                                    "请与系统管理员联系！"));
+        }
+        reg.CloseKey();
+        close();
+    });
+}
+
+void TDbPara::btExitClick()
+{
+    close();
+}

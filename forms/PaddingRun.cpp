@@ -94,20 +94,28 @@ void PaddingRun::checkBeforeChanging(int length)
         throw EAbort(QStringLiteral("读者表中有%1条记录的借书证号为空(NULL)，系统没有做任何改动。请先处理这些记录").arg(withoutNumber));
     }
 
-    // Padding beyond what the card-number columns hold would fail on the server or cut numbers
-    // short; a typing slip such as 99999999 is refused here instead.
+    // Padding beyond what the columns hold would fail on the server or cut numbers short: the card
+    // numbers, and the passwords that become card numbers at the end of the run. A typing slip such
+    // as 99999999 is refused here instead.
     const QSqlDatabase db = QSqlDatabase::database(TLibDM::DatabaseName, false);
+    QString narrowest;
     int capacity = UnboundedColumnLimit;
     for (const auto &[table, column] : {std::pair{QStringLiteral("lib_people"), QStringLiteral("pe_id")},
-                                        std::pair{QStringLiteral("lib_jieshu"), QStringLiteral("js_libcard")}}) {
+                                        std::pair{QStringLiteral("lib_jieshu"), QStringLiteral("js_libcard")},
+                                        std::pair{QStringLiteral("lib_people"), QStringLiteral("pe_passwd")}}) {
         const int size = db.record(table).field(column).length();
-        if (size > 0 && size < capacity)
+        if (size > 0 && size < capacity) {
             capacity = size;
+            narrowest = table + u'.' + column;
+        }
     }
     if (length > capacity) {
-        throw EAbort(QStringLiteral("借书证长度%1超过了数据库中借书证字段能存放的长度%2，系统没有做任何改动")
-                         .arg(length)
-                         .arg(capacity));
+        throw EAbort(narrowest.isEmpty()
+                         ? QStringLiteral("借书证长度%1超过了%2，系统没有做任何改动").arg(length).arg(capacity)
+                         : QStringLiteral("借书证长度%1超过了字段%2能存放的长度%3，系统没有做任何改动")
+                               .arg(length)
+                               .arg(narrowest)
+                               .arg(capacity));
     }
 }
 

@@ -70,8 +70,9 @@ public:
     const QList<int> &passesRun() const { return m_passes; }
     const QString &collisionList() const { return m_collisionList; }
 
-    // Card numbers longer than this cannot be stored by any column type the program expects; a
-    // length beyond what the card-number columns can hold is refused before anything changes.
+    // A length beyond what the card-number and password columns can hold is refused before anything
+    // changes; so is one above this, whatever the columns hold (no bar code is that long, and a
+    // column of unbounded text would otherwise take a typing slip such as 99999999 literally).
     static constexpr int UnboundedColumnLimit = 255;
 
 private:

@@ -46,7 +46,7 @@ struct Backend
 {
     QString connectionString;
     std::optional<Dialect> forced;
-    QString cardType;   // the card-number columns' type
+    QString cardType;   // the card-number columns' type (readers' 20 characters, loans' 18)
 };
 
 QString literal(const QString &value)
@@ -82,9 +82,9 @@ class TestPaddingRun : public QObject
         if (!db.open())
             throw std::runtime_error(db.lastError().text().toStdString());
         QStringList sql{QStringLiteral("drop table if exists lib_people"), QStringLiteral("drop table if exists lib_jieshu"),
-                        QStringLiteral("create table lib_people (pe_id %1, pe_passwd varchar(20), pe_name varchar(20))")
+                        QStringLiteral("create table lib_people (pe_id %1(20), pe_passwd varchar(20), pe_name varchar(20))")
                             .arg(backend.cardType),
-                        QStringLiteral("create table lib_jieshu (js_id integer, js_libcard %1, js_book varchar(20))")
+                        QStringLiteral("create table lib_jieshu (js_id integer, js_libcard %1(18), js_book varchar(20))")
                             .arg(backend.cardType)};
         for (const model::Reader &r : lib.readers)
             sql << QStringLiteral("insert into lib_people values (%1, %2, 'x')").arg(literal(r.id), literal(r.password));
@@ -186,11 +186,11 @@ private slots:
         m_pgSqlServer->exec({QStringLiteral("CREATE FUNCTION len(text) RETURNS integer LANGUAGE sql IMMUTABLE STRICT "
                                             "AS $$ SELECT length(rtrim($1, ' ')) $$"),
                              QStringLiteral("CREATE OPERATOR + (LEFTARG = text, RIGHTARG = text, FUNCTION = textcat)")});
-        m_backends[QStringLiteral("pg")] = {m_pg->connectionString(), std::nullopt, QStringLiteral("varchar(20)")};
+        m_backends[QStringLiteral("pg")] = {m_pg->connectionString(), std::nullopt, QStringLiteral("varchar")};
         m_backends[QStringLiteral("pg-sqlserver-texts")] = {m_pgSqlServer->connectionString(), Dialect::SqlServer,
-                                                            QStringLiteral("char(20)")};
+                                                            QStringLiteral("char")};
         m_backends[QStringLiteral("sqlite")] = {sqliteConnectionString(m_sqliteDir.filePath(QStringLiteral("lib.db"))),
-                                                std::nullopt, QStringLiteral("varchar(20)")};
+                                                std::nullopt, QStringLiteral("varchar")};
     }
 
     void cleanupTestCase()
@@ -411,27 +411,34 @@ private slots:
         QTest::addColumn<QString>("backend");
         QTest::addColumn<model::Library>("before");
         QTest::addColumn<QString>("length");
+        QTest::addColumn<QStringList>("extraSql");
         QTest::addColumn<QString>("error");
         addBackendRows("typing slip", [](QTestData &row) {
-            row << library({{"7", "7"}}, {"7"}) << "99999999"
-                << QStringLiteral("借书证长度99999999超过了数据库中借书证字段能存放的长度20，系统没有做任何改动");
+            row << library({{"7", "7"}}, {"7"}) << "99999999" << QStringList{}
+                << QStringLiteral("借书证长度99999999超过了字段lib_jieshu.js_libcard能存放的长度18，系统没有做任何改动");
         });
-        addBackendRows("one more than the column holds", [](QTestData &row) {
-            row << library({{"7", "7"}}, {"7"}) << "21"
-                << QStringLiteral("借书证长度21超过了数据库中借书证字段能存放的长度20，系统没有做任何改动");
+        addBackendRows("one more than the loans' column holds", [](QTestData &row) {
+            row << library({{"7", "7"}}, {"7"}) << "19" << QStringList{}
+                << QStringLiteral("借书证长度19超过了字段lib_jieshu.js_libcard能存放的长度18，系统没有做任何改动");
         });
         addBackendRows("reader without a number", [](QTestData &row) {
-            row << library({{"7", "7"}, {QString(), "x"}, {QString(), ""}}, {"7"}) << "9"
+            row << library({{"7", "7"}, {QString(), "x"}, {QString(), ""}}, {"7"}) << "9" << QStringList{}
                 << QStringLiteral("读者表中有2条记录的借书证号为空(NULL)，系统没有做任何改动。请先处理这些记录");
         });
+        // Passwords become card numbers at the end of the run: their column must hold L characters.
+        QTest::newRow("pg: passwords too narrow")
+            << "pg" << library({{"7", "7"}}, {"7"}) << "11"
+            << QStringList{"alter table lib_people alter column pe_passwd type varchar(10)"}
+            << QStringLiteral("借书证长度11超过了字段lib_people.pe_passwd能存放的长度10，系统没有做任何改动");
     }
     void refusedBeforeChanging()
     {
         QFETCH(QString, backend);
         QFETCH(model::Library, before);
         QFETCH(QString, length);
+        QFETCH(QStringList, extraSql);
         QFETCH(QString, error);
-        const RunResult result = runOn(backend, before, length);
+        const RunResult result = runOn(backend, before, length, extraSql);
         QCOMPARE(result.error, error);
         QCOMPARE(model::canonicalReaders(result.after.readers), model::canonicalReaders(before.readers));
         QCOMPARE(model::canonicalLoans(result.after.loans), model::canonicalLoans(before.loans));

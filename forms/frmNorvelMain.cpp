@@ -1,9 +1,136 @@
 #include "forms/frmNorvelMain.h"
 #include "ui_frmNorvelMain.h"
 
-TNorvelMain::TNorvelMain(QWidget *parent) : QWidget(parent), ui(std::make_unique<Ui::TNorvelMain>())
+#include "data/dmLibData.h"
+#include "platform/NorvelApplication.h"
+
+#include <QMessageBox>
+#include <QScreen>
+#include <QStyle>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextLayout>
+#include <QTextOption>
+
+#include <algorithm>
+
+TNorvelMain::TNorvelMain(QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                          | Qt::WindowCloseButtonHint),
+      ui(std::make_unique<Ui::TNorvelMain>()),
+      qrTmp(QSqlDatabase::database(TLibDM::DatabaseName, false))
 {
     ui->setupUi(this);
+
+    QFont windowFont(QStringLiteral("宋体"));
+    windowFont.setPixelSize(12);
+    setFont(windowFont);
+
+    QPalette buttonFace = palette();
+    buttonFace.setColor(QPalette::Window, buttonFace.color(QPalette::Button));
+    setPalette(buttonFace);
+
+    setFixedSize(ClientWidth, ClientHeight);
+    // The client area in the middle of the screen (the frame, whatever the window manager makes of
+    // it, goes around it).
+    if (const QScreen *onScreen = screen())
+        setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), onScreen->geometry()));
+
+    prepareResultMemo(ui->memErr);
+
+    ui->cbBackup->setFocus();
 }
 
 TNorvelMain::~TNorvelMain() = default;
+
+void TNorvelMain::prepareResultMemo(QPlainTextEdit *memo)
+{
+    // Card numbers are digits and blanks, which have no writing direction of their own: with the
+    // direction left open, Qt searches the whole text of a line for one at every cursor move and
+    // paint, and the collision list is one line of up to a megabyte.
+    QTextOption option = memo->document()->defaultTextOption();
+    option.setTextDirection(Qt::LeftToRight);
+    memo->document()->setDefaultTextOption(option);
+}
+
+void TNorvelMain::cbBackupClick()
+{
+    ui->btLTAdd->setEnabled(ui->cbBackup->isChecked());
+}
+
+void TNorvelMain::btLTAddClick()
+{
+    // Only after the backup has been confirmed, however the button was pressed.
+    if (!ui->cbBackup->isChecked())
+        return;
+    NorvelApplication::handle([this] {
+        PaddingRun run(qrTmp, *this);
+        // Each statement may keep the server busy for a long time: the bar shows the exact position first.
+        run.setStatementObserver([this](const QString &) { paintProgress(); });
+        run.execute();
+    });
+}
+
+void TNorvelMain::btExitClick()
+{
+    close();
+}
+
+QString TNorvelMain::lengthText() const
+{
+    return ui->edLen->text();
+}
+
+void TNorvelMain::setProgressVisible(bool visible)
+{
+    ui->pBar->setVisible(visible);
+    if (visible) {
+        // The event loop does not run until the run is over: paint the window now (the bar, and
+        // the start button no longer pressed).
+        m_sinceProgressPaint.invalidate();
+        repaint();
+    }
+}
+
+void TNorvelMain::setProgressPosition(int position)
+{
+    // Beyond the maximum the bar shows full.
+    m_position = std::clamp(position, ui->pBar->minimum(), ui->pBar->maximum());
+    if (!m_sinceProgressPaint.isValid() || m_sinceProgressPaint.elapsed() >= ProgressRepaintInterval)
+        paintProgress();
+}
+
+void TNorvelMain::paintProgress()
+{
+    if (ui->pBar->value() == m_position && m_sinceProgressPaint.isValid())
+        return;
+    ui->pBar->setValue(m_position);
+    ui->pBar->repaint();
+    m_sinceProgressPaint.start();
+}
+
+void TNorvelMain::addResultLine(const QString &line)
+{
+    appendResultLine(ui->memErr, line);
+}
+
+void TNorvelMain::appendResultLine(QPlainTextEdit *memo, const QString &line)
+{
+    memo->appendPlainText(line);
+    // A line keeps its layout once made: otherwise every paint and every cursor move in the
+    // collision list would lay out the whole megabyte again.
+    if (QTextLayout *layout = memo->document()->lastBlock().layout())
+        layout->setCacheEnabled(true);
+}
+
+void TNorvelMain::setDone()
+{
+    ui->pBar->hide();
+    ui->btLTAdd->setEnabled(false);
+    ui->cbBackup->setEnabled(false);
+}
+
+void TNorvelMain::showFinished()
+{
+    QMessageBox::information(this, QStringLiteral("提示信息"), PaddingRun::FinishedMessage);
+}

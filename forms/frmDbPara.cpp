@@ -13,6 +13,8 @@
 #include <QMessageBox>
 #include <QScreen>
 
+#include <algorithm>
+
 namespace {
 
 const QString OdbcNameValue = QStringLiteral("ODBCNAME");
@@ -30,19 +32,23 @@ QString encoded(const QString &typed)
     return fromAnsi(EncodeParam(toAnsi(TrimSetting(typed))));
 }
 
-// The layout was made for a face whose Latin letters are half as wide as a Chinese character. A
-// label whose text does not fit in the installed face grows, as an auto-sized label does: away from
-// the edge its text is aligned to, so a right-aligned caption still ends where its edit begins.
+// The layout was made for a face whose Latin letters are half as wide as a Chinese character and
+// whose lines are exactly as high as the characters. A label whose text does not fit in the
+// installed face grows, as an auto-sized label does: to the height of a line (an underline sits
+// below the characters) and to the width of its text, away from the edge its text is aligned to,
+// so that a right-aligned caption still ends where its edit begins.
 void fitToText(QLabel *label)
 {
-    const int needed = label->fontMetrics().horizontalAdvance(label->text());
-    if (needed <= label->width())
-        return;
+    const QFontMetrics metrics = label->fontMetrics();
     QRect bounds = label->geometry();
-    if (label->alignment() & Qt::AlignRight)
-        bounds.setLeft(bounds.left() + bounds.width() - needed);
-    else
-        bounds.setWidth(needed);
+    bounds.setHeight(std::max(bounds.height(), metrics.height()));
+    const int needed = metrics.horizontalAdvance(label->text());
+    if (needed > bounds.width()) {
+        if (label->alignment() & Qt::AlignRight)
+            bounds.setLeft(bounds.left() + bounds.width() - needed);
+        else
+            bounds.setWidth(needed);
+    }
     label->setGeometry(bounds);
 }
 
@@ -53,7 +59,7 @@ TDbPara::TDbPara(QWidget *parent)
                           | Qt::WindowCloseButtonHint),
       ui(std::make_unique<Ui::TDbPara>())
 {
-    // "宋体" with a 12-pixel character height for everything; the warning above the settings is larger.
+    // "宋体" with a 12-pixel character height for everything; the warning beside the settings is larger.
     // Set before the controls are made: a control with a style sheet of its own (the colours, the
     // password character) takes its font from the window when its sheet is applied.
     QFont windowFont(QStringLiteral("宋体"));

@@ -4,6 +4,7 @@
 #include "data/dmLibData.h"
 #include "forms/frmDbPara.h"
 #include "forms/frmNorvelMain.h"
+#include "platform/Artwork.h"
 #include "platform/NorvelApplication.h"
 
 StartedProgram startProgram(const MainWindowFactory &createMainWindow)
@@ -27,6 +28,7 @@ int runNorvel(int &argc, char **argv)
 {
     StatusText.clear();
     NorvelApplication app(argc, argv);
+    Artwork::installApplicationIcon();
     StartedProgram program = startProgram();
     program.mainWindow->show();
     const int code = app.exec();

@@ -19,6 +19,7 @@
 #   bb_wait_window TITLE [SECONDS]   waits for a visible window with exactly that title, prints its id
 #   bb_window_exists TITLE       whether any window (mapped or not) has exactly that title
 #   bb_window_geometry WID       prints "X Y WIDTH HEIGHT" of the window's client area on the screen
+#   bb_window_icon_sizes WID     prints the sizes of the window's icon images ("16x16 32x32 ...")
 #   bb_wait_until SECONDS CMD... runs CMD until it succeeds or the time is up
 #   bb_screenshot FILE           the whole screen as PNG
 #   bb_crop IN X Y W H OUT       a region of a picture
@@ -208,6 +209,10 @@ bb_window_geometry() {
         /^ *Width:/ { w = $NF }
         /^ *Height:/ { h = $NF }
         END { print x, y, w, h }'
+}
+
+bb_window_icon_sizes() {
+    xprop -id "$1" _NET_WM_ICON 2>/dev/null | grep -ao 'Icon ([0-9]* x [0-9]*)' | tr -d '() ' | sed 's/^Icon//' | xargs
 }
 
 bb_screenshot() {

@@ -3,7 +3,7 @@
 # its data source pointing at a loopback server that accepts the connection and never answers, so
 # the open blocks until the program's login timeout. While it blocks, the screen must show the
 # splash fully drawn with the connecting text; afterwards the connection dialog is on screen and
-# no splash window is left.
+# no splash window is left; the dialog carries the application icon.
 #
 #   splash.sh --norvel PROGRAM --flashgrab HELPER [--out DIR] [--wm]
 #
@@ -97,5 +97,10 @@ bb_screenshot "$OUT/after.png"
 ! bb_window_exists "$SPLASH_TITLE" || bb_fail "a splash window is left after start-up"
 kill -0 "$BB_PROGRAM_PID" 2>/dev/null || bb_fail "the program ended"
 bb_log "dialog $DIALOG on screen, splash gone"
+
+# The windows carry the application icon.
+icons=$(bb_window_icon_sizes "$DIALOG")
+bb_log "the dialog's icon sizes: ${icons:-none}"
+[[ " $icons " == *" 32x32 "* ]] || bb_fail "the dialog has no application icon"
 
 bb_log "passed"

@@ -5,6 +5,7 @@
 #                                started through these functions is stopped (by its pid) on exit
 #   bb_start_xvfb [WxHxD]        Xvfb on a free display (-noreset), exports DISPLAY
 #   bb_start_wm                  openbox on that display; returns once it manages windows
+#   bb_set_xft_dpi DPI           the X resource Xft.dpi, from which Qt scales its windows (96: none)
 #   bb_start_silent_server       a loopback TCP server that accepts and never answers:
 #                                $BB_SILENT_PORT; bb_silent_accepted (connections so far) and
 #                                bb_silent_accepted_at_least N
@@ -93,6 +94,11 @@ bb_start_xvfb() {
     bb_wait_until 30 xdpyinfo >/dev/null 2>&1 || bb_fail "no X server on $DISPLAY"
     xset r off 2>/dev/null || true
     bb_log "Xvfb on $DISPLAY ($screen)"
+}
+
+bb_set_xft_dpi() {
+    echo "Xft.dpi: $1" | xrdb -merge || bb_fail "cannot set Xft.dpi"
+    bb_log "Xft.dpi $1"
 }
 
 bb_wm_running() {

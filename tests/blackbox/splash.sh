@@ -5,7 +5,10 @@
 # splash fully drawn with the connecting text; afterwards the connection dialog is on screen and
 # no splash window is left; the dialog carries the application icon.
 #
-#   splash.sh --norvel PROGRAM --flashgrab HELPER [--out DIR] [--wm]
+#   splash.sh --norvel PROGRAM --flashgrab HELPER [--out DIR] [--wm] [--dpi DPI]
+#
+# --dpi sets the X server's Xft.dpi, from which Qt scales the program's windows: the splash must
+# still cover exactly its 400 x 300 pixels and look the same.
 #
 # What "fully drawn" means is checked three ways on the screenshot of the splash's 400 x 300
 # pixels: (1) it equals the offscreen rendering of the splash with the connecting text (HELPER
@@ -15,14 +18,15 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
-NORVEL= FLASHGRAB= OUT= WM=
+NORVEL= FLASHGRAB= OUT= WM= DPI=
 while [ $# -gt 0 ]; do
     case $1 in
         --norvel) NORVEL=$2; shift 2 ;;
         --flashgrab) FLASHGRAB=$2; shift 2 ;;
         --out) OUT=$2; shift 2 ;;
         --wm) WM=1; shift ;;
-        *) echo "usage: $0 --norvel PROGRAM --flashgrab HELPER [--out DIR] [--wm]" >&2; exit 2 ;;
+        --dpi) DPI=$2; shift 2 ;;
+        *) echo "usage: $0 --norvel PROGRAM --flashgrab HELPER [--out DIR] [--wm] [--dpi DPI]" >&2; exit 2 ;;
     esac
 done
 [ -x "$NORVEL" ] && [ -x "$FLASHGRAB" ] || { echo "splash.sh: --norvel and --flashgrab must name the built programs" >&2; exit 2; }
@@ -42,6 +46,7 @@ bb_log "screenshots go to $OUT"
 "$BB_CONVERT" "$PICTURE" "$BB_DIR/picture.png"
 
 bb_start_xvfb 1024x768x24
+[ -n "$DPI" ] && bb_set_xft_dpi "$DPI"
 [ -n "$WM" ] && bb_start_wm
 bb_start_silent_server 600
 bb_odbc_init
@@ -97,6 +102,14 @@ bb_screenshot "$OUT/after.png"
 ! bb_window_exists "$SPLASH_TITLE" || bb_fail "a splash window is left after start-up"
 kill -0 "$BB_PROGRAM_PID" 2>/dev/null || bb_fail "the program ended"
 bb_log "dialog $DIALOG on screen, splash gone"
+
+# With a raised dpi the scaling must really be in force, or the splash's check above proves nothing:
+# the dialog, by design wider than the splash, is then wider than the splash scaled would be.
+if [ -n "$DPI" ]; then
+    read -r _ _ DW _ < <(bb_window_geometry "$DIALOG")
+    bb_log "the dialog is $DW pixels wide at $DPI dpi"
+    [ "$DW" -ge $((400 * DPI / 96)) ] || bb_fail "the program's windows are not scaled at $DPI dpi"
+fi
 
 # The windows carry the application icon.
 icons=$(bb_window_icon_sizes "$DIALOG")

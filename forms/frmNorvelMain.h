@@ -6,9 +6,9 @@
 #include <QSqlQuery>
 #include <QWidget>
 
-class QPlainTextEdit;
-
 #include <memory>
+
+class QPlainTextEdit;
 
 namespace Ui {
 class TNorvelMain;
@@ -20,8 +20,13 @@ class TNorvelMain;
 //
 // A top-level window, not a dialog: Esc does not close it. The run blocks the window from start to
 // end (the event loop does not run), so nothing the user clicks meanwhile can act; input queued
-// during the run reaches the window only while the modal box that ends every run is up, which
-// keeps it out. The progress bar is repainted directly while the run blocks.
+// during the run reaches the window only while the modal box that ends every run (the final
+// message or the error box) is up, which keeps it out. The progress bar is repainted directly
+// while the run blocks.
+//
+// The result memo is a plain-text editor: the run's lines are text, never markup (a rich-text
+// editor would take a line starting with "<" for HTML), it wraps, and it lays out line by line,
+// which a megabyte-long collision list needs.
 class TNorvelMain : public QWidget, private PaddingRunView
 {
     Q_OBJECT

@@ -59,7 +59,9 @@ public:
     // The zeros that pass n puts in front of a number for the length L: exactly L - n of them.
     static QString padZeros(int length, int n);
 
-    // Every statement text as it is handed to the server (for the tests and the benchmark).
+    // Called with every statement text just before it goes to the server: the window brings its
+    // progress bar up to date there (a statement may keep the server busy a long time); the tests
+    // and the benchmark record the texts.
     void setStatementObserver(std::function<void(const QString &)> observer) { m_observer = std::move(observer); }
     // Speaks the given dialect whatever the server says it is (the tests run the SQL Server texts
     // on a PostgreSQL database that understands them).

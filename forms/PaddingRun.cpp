@@ -166,6 +166,8 @@ void PaddingRun::execute()
 
 void PaddingRun::run(int length)
 {
+    if (const QStringList settings = m_statements.transactionSettings(); !settings.isEmpty())
+        execSQL(settings);
     if (length > 1)
         checkBeforeChanging(length);
     execSQL(m_statements.markPasswords());

@@ -35,6 +35,13 @@ QString PaddingStatements::concat(const QString &zeros, const QString &column) c
     return u'\'' + zeros + u'\'' + op + QStringLiteral("rtrim(") + column + u')';
 }
 
+QStringList PaddingStatements::transactionSettings() const
+{
+    if (m_dialect == Dialect::PostgreSQL)
+        return {QStringLiteral("set local work_mem = '64MB'")};
+    return {};
+}
+
 QStringList PaddingStatements::markPasswords() const
 {
     return {QStringLiteral("update lib_people set pe_passwd=''"), QStringLiteral("where pe_id=pe_passwd")};

@@ -26,6 +26,11 @@ public:
     // The text handed to the server: every line followed by CR LF, the last one too.
     static QString text(const QStringList &lines);
 
+    // Settings for the run's own transaction, issued first. On PostgreSQL the padding updates join a
+    // table of card numbers against the whole reader table; with the stock 4 MB of work_mem that
+    // hash spills to disk in many batches on a large library (measured: a third slower at a million
+    // readers), so the run's transaction, and only it, gets the memory a DBA would give it.
+    QStringList transactionSettings() const;
     // Readers whose password is their card number get the empty password for the run.
     QStringList markPasswords() const;
     // Readers of trimmed length n whose number with `zeros` in front is already a reader's number.

@@ -28,6 +28,24 @@
 #   bb_count_colour FILE COLOUR [FUZZ%]   how many pixels have (nearly) that colour
 #   bb_fail MESSAGE              reports and exits non-zero
 #
+# Driving the program and reading what it shows:
+#   bb_start_a11y                a private session bus and accessibility bus; programs started
+#                                afterwards expose their widgets to bb_a11y
+#   bb_a11y ARGS...              tests/blackbox/a11y.py on the program ($BB_PROGRAM_PID): windows,
+#                                message boxes, widget states and texts (see that file)
+#   bb_click WID X Y             a left click at client coordinates of a window
+#   bb_key KEY...                keys to the focused window (xdotool names: ctrl+a, Return, ...)
+#   bb_type TEXT                 types a text into the focused control
+#   bb_clipboard                 the clipboard's text (fails while it is empty)
+#   bb_program_running           whether the program is still running (not ended, not a zombie)
+#   bb_wait_program_exit SECONDS waits for the program to end; its exit code in $BB_PROGRAM_STATUS
+#   bb_add_sqlite_dsn NAME FILE  an SQLite data source in the private ODBCINI (driver NorvelSQLite)
+#   bb_start_private_pg          a PostgreSQL instance of the test's own ($BB_PG_DATA, $BB_PG_PORT,
+#                                $BB_PG_SOCKET, superuser "norvel" with password $BB_PG_PASSWORD);
+#                                bb_psql_private runs psql on it, bb_stop_private_pg /
+#                                bb_restart_private_pg stop it at once and start it again
+#   bb_on_exit CMD...            runs CMD when the test ends, before the processes are stopped
+#
 # Waits have caps (they end early on success); no step sleeps for a fixed time.
 
 BB_LIB_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -39,6 +57,9 @@ BB_COMPARE=/usr/bin/compare
 BB_PYTHON=/usr/bin/python3
 
 BB_PIDS=()
+BB_EXIT_HOOKS=()
+# Variables every program started by bb_start_program gets in addition (bb_start_a11y adds some).
+BB_PROGRAM_ENV=()
 
 bb_log() { printf '[%s] %s\n' "$(date +%T)" "$*" >&2; }
 
@@ -59,8 +80,16 @@ bb_init() {
     bb_log "work folder $BB_DIR"
 }
 
+bb_on_exit() {
+    BB_EXIT_HOOKS+=("$*")
+}
+
 bb_cleanup() {
     local pid i
+    for ((i = ${#BB_EXIT_HOOKS[@]} - 1; i >= 0; i--)); do
+        eval "${BB_EXIT_HOOKS[i]}" || true
+    done
+    BB_EXIT_HOOKS=()
     for ((i = ${#BB_PIDS[@]} - 1; i >= 0; i--)); do
         pid=${BB_PIDS[i]}
         kill "$pid" 2>/dev/null || continue
@@ -70,6 +99,9 @@ bb_cleanup() {
         wait "$pid" 2>/dev/null || true
     done
     BB_PIDS=()
+BB_EXIT_HOOKS=()
+# Variables every program started by bb_start_program gets in addition (bb_start_a11y adds some).
+BB_PROGRAM_ENV=()
     if [ -n "${BB_KEEP:-}" ]; then bb_log "kept $BB_DIR"; else rm -rf "$BB_DIR"; fi
 }
 
@@ -142,6 +174,10 @@ bb_odbc_init() {
 [NorvelPostgreSQL]
 Description=PostgreSQL (Unicode)
 Driver=$(odbc_driver_dir)/psqlodbcw.so
+
+[NorvelSQLite]
+Description=SQLite 3
+Driver=$(odbc_driver_dir)/libsqlite3odbc.so
 INI
     : >"$BB_ODBCSYSINI/odbc.ini"
     : >"$BB_ODBCINI"
@@ -149,11 +185,19 @@ INI
 
 bb_add_pg_dsn() {
     local name=$1 host=$2 port=$3; shift 3
+    local database=lib kv extra=()
+    # unixODBC takes the first of two equal keys: a given database replaces the default one.
+    for kv in "$@"; do
+        case $kv in Database=*) database=${kv#Database=} ;; *) extra+=("$kv") ;; esac
+    done
     {
-        printf '\n[%s]\nDriver=NorvelPostgreSQL\nServername=%s\nPort=%s\nDatabase=lib\nReadOnly=No\n' "$name" "$host" "$port"
-        local kv
-        for kv in "$@"; do printf '%s\n' "$kv"; done
+        printf '\n[%s]\nDriver=NorvelPostgreSQL\nServername=%s\nPort=%s\nDatabase=%s\nReadOnly=No\n' "$name" "$host" "$port" "$database"
+        for kv in "${extra[@]}"; do printf '%s\n' "$kv"; done
     } >>"$BB_ODBCINI"
+}
+
+bb_add_sqlite_dsn() {
+    printf '\n[%s]\nDriver=NorvelSQLite\nDatabase=%s\n' "$1" "$2" >>"$BB_ODBCINI"
 }
 
 # The stored login's digit form: four characters from "0", "3", "4", "7" per byte.
@@ -178,7 +222,7 @@ bb_start_program() {
         XDG_RUNTIME_DIR="$BB_DIR/runtime" XDG_CONFIG_HOME="$BB_DIR/home/.config" \
         XDG_CONFIG_DIRS="${BB_CONFIG_DIRS:-$BB_DIR/xdg-config}" \
         ODBCSYSINI="${BB_ODBCSYSINI:-$BB_DIR/odbc}" ODBCINI="${BB_ODBCINI:-$BB_DIR/odbc/user-odbc.ini}" \
-        "${extra[@]}" "$@" >"$BB_DIR/program.log" 2>&1 &
+        "${BB_PROGRAM_ENV[@]}" "${extra[@]}" "$@" >>"$BB_DIR/program.log" 2>&1 &
     BB_PROGRAM_PID=$!
     BB_PIDS+=("$BB_PROGRAM_PID")
     bb_log "started $(basename "$1") (pid $BB_PROGRAM_PID)"
@@ -245,4 +289,126 @@ bb_count_colour() {
     # Everything not near the colour becomes black, then what is left white (not for black itself).
     "$BB_CONVERT" "$file" -alpha off -fuzz "$fuzz%" -fill black +opaque "$colour" -fill white -opaque "$colour" \
         -format '%[fx:int(mean*w*h+0.5)]\n' info: 2>/dev/null
+}
+
+# --- Accessibility: a private session bus with the accessibility bus on it -------------------------
+
+bb_start_a11y() {
+    local addrfile="$BB_DIR/session-bus.address"
+    mkdir -p "$BB_DIR/runtime"
+    chmod 700 "$BB_DIR/runtime"
+    : >"$addrfile"
+    dbus-daemon --session --address="unix:path=$BB_DIR/runtime/session-bus" --nofork --nopidfile --print-address=3 3>"$addrfile" >"$BB_DIR/session-bus.log" 2>&1 &
+    BB_PIDS+=($!)
+    bb_wait_until 30 test -s "$addrfile" || bb_fail "no session bus: $(tail -n 5 "$BB_DIR/session-bus.log")"
+    export DBUS_SESSION_BUS_ADDRESS
+    DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$addrfile")
+    # Its socket goes under the private runtime folder, not under the machine's home.
+    XDG_RUNTIME_DIR="$BB_DIR/runtime" HOME="$BB_DIR" /usr/libexec/at-spi-bus-launcher --launch-immediately \
+        >"$BB_DIR/at-spi.log" 2>&1 &
+    BB_PIDS+=($!)
+    bb_wait_until 30 bb_a11y_bus_address >/dev/null || bb_fail "no accessibility bus: $(tail -n 5 "$BB_DIR/at-spi.log")"
+    # The registry daemon is started by the accessibility bus on demand; it is ours to stop too.
+    bb_on_exit bb_stop_a11y_registry
+    BB_PROGRAM_ENV+=(DBUS_SESSION_BUS_ADDRESS="$DBUS_SESSION_BUS_ADDRESS" QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1)
+    bb_log "accessibility bus on $DBUS_SESSION_BUS_ADDRESS"
+}
+
+bb_a11y_bus_address() {
+    local reply
+    reply=$(dbus-send --session --print-reply=literal --dest=org.a11y.Bus /org/a11y/bus org.a11y.Bus.GetAddress 2>/dev/null) || return 1
+    reply=$(echo "$reply" | tr -d '[:space:]')
+    [ -n "$reply" ] && echo "$reply"
+}
+
+bb_stop_a11y_registry() {
+    local bus pid
+    bus=$(bb_a11y_bus_address) || return 0
+    pid=$(dbus-send --bus="$bus" --print-reply=literal --dest=org.freedesktop.DBus / \
+          org.freedesktop.DBus.GetConnectionUnixProcessID string:org.a11y.atspi.Registry 2>/dev/null | awk '{print $NF}')
+    case $pid in ''|*[!0-9]*) return 0 ;; esac
+    kill "$pid" 2>/dev/null || true
+}
+
+bb_a11y() {
+    "$BB_PYTHON" "$BB_LIB_DIR/a11y.py" "$BB_PROGRAM_PID" "$@"
+}
+
+# --- Input -------------------------------------------------------------------------------------------
+
+bb_click() {
+    xdotool mousemove --window "$1" "$2" "$3" click 1
+}
+
+bb_key() {
+    xdotool key --delay 30 "$@"
+}
+
+bb_type() {
+    xdotool type --delay 30 -- "$1"
+}
+
+bb_clipboard() {
+    local text
+    text=$(xclip -o -selection clipboard 2>/dev/null) || return 1
+    [ -n "$text" ] && printf '%s\n' "$text"
+}
+
+# --- The program's life ------------------------------------------------------------------------------
+
+bb_program_running() {
+    local state
+    state=$(awk '{print $3}' "/proc/$BB_PROGRAM_PID/stat" 2>/dev/null) || return 1
+    [ -n "$state" ] && [ "$state" != Z ] && [ "$state" != X ]
+}
+
+bb_wait_program_exit() {
+    bb_wait_until "$1" eval '! bb_program_running' || return 1
+    BB_PROGRAM_STATUS=0
+    wait "$BB_PROGRAM_PID" 2>/dev/null || BB_PROGRAM_STATUS=$?
+}
+
+# --- A PostgreSQL instance of the test's own ---------------------------------------------------------
+
+bb_start_private_pg() {
+    source "$BB_ROOT/scripts/lib/testenv.sh"
+    BB_PG_DATA="$BB_DIR/pgdata" BB_PG_SOCKET="$BB_DIR/pgsock" BB_PG_PASSWORD="bb-private-pw"
+    local pwfile="$BB_DIR/pgpw"
+    mkdir -p "$BB_PG_DATA" "$BB_PG_SOCKET" "$BB_DIR/pglog"
+    chown postgres:postgres "$BB_PG_DATA" "$BB_PG_SOCKET" "$BB_DIR/pglog"
+    chmod 700 "$BB_PG_DATA"
+    echo "$BB_PG_PASSWORD" >"$pwfile"; chown postgres "$pwfile"; chmod 600 "$pwfile"
+    runuser -u postgres -- "$NORVEL_PG_BIN/initdb" -D "$BB_PG_DATA" -U norvel --pwfile="$pwfile" \
+        -E UTF8 --locale=C.UTF-8 -A scram-sha-256 >"$BB_DIR/initdb.log" 2>&1 \
+        || bb_fail "initdb failed: $(tail -n 5 "$BB_DIR/initdb.log")"
+    rm -f "$pwfile"
+    printf 'local all all trust\nhost all all 127.0.0.1/32 scram-sha-256\n' >"$BB_PG_DATA/pg_hba.conf"
+    bb_on_exit bb_stop_private_pg
+    local attempt
+    for attempt in 1 2 3 4 5; do
+        BB_PG_PORT=$(free_port)
+        bb_pg_ctl_start 2>/dev/null && break
+        BB_PG_PORT=
+    done
+    [ -n "$BB_PG_PORT" ] || bb_fail "the private PostgreSQL did not start: $(tail -n 5 "$BB_DIR/pglog/postgresql.log")"
+    bb_log "private PostgreSQL on port $BB_PG_PORT ($BB_PG_DATA)"
+}
+
+bb_pg_ctl_start() {
+    runuser -u postgres -- "$NORVEL_PG_BIN/pg_ctl" -D "$BB_PG_DATA" -l "$BB_DIR/pglog/postgresql.log" -w -t 120 \
+        -o "-c listen_addresses=127.0.0.1 -c port=$BB_PG_PORT -c unix_socket_directories=$BB_PG_SOCKET" start >/dev/null
+}
+
+bb_psql_private() {
+    "$NORVEL_PG_BIN/psql" -X -q -v ON_ERROR_STOP=1 -h "$BB_PG_SOCKET" -p "$BB_PG_PORT" -U norvel "$@"
+}
+
+# Stops the private instance at once (no shutdown checkpoint: like a crash of the server).
+bb_stop_private_pg() {
+    [ -n "${BB_PG_DATA:-}" ] && [ -f "$BB_PG_DATA/postmaster.pid" ] || return 0
+    runuser -u postgres -- "$NORVEL_PG_BIN/pg_ctl" -D "$BB_PG_DATA" -m immediate -w stop >/dev/null 2>&1 || true
+}
+
+bb_restart_private_pg() {
+    bb_pg_ctl_start || bb_fail "the private PostgreSQL did not start again: $(tail -n 5 "$BB_DIR/pglog/postgresql.log")"
 }

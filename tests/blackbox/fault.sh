@@ -235,7 +235,10 @@ trial() {
             bb_log "error box: $(tr '\n' '/' <<<"$NV_BOX_TEXT")"
             bb_program_running || bb_fail "the program ended after the $fault"
             [ -z "$(bb_find_window "$NV_INFO_CAPTION")" ] || bb_fail "a run that failed said it was done"
+            # The window as it was when the error came.
             [ -z "$(bb_a11y text "$NV_MAIN_TITLE" text "#1")" ] || bb_fail "the memo got lines from a failed run"
+            nv_wait_state 5 "$NV_MAIN_TITLE" "progress bar" "#0" showing
+            nv_wait_state 5 "$NV_MAIN_TITLE" "push button" "$NV_START" enabled
             nv_answer_box "$NV_ERROR_CAPTION"
             # Still answering: the check box still switches the start button.
             nv_click "$NV_MAIN_TITLE" "check box" "$NV_BACKUP"

@@ -6,8 +6,7 @@
 #   nv_wait_main / nv_wait_dialog   waits for the window (and for it to answer on the
 #                                accessibility bus), prints its X window id
 #   nv_wait_box CAPTION [SECS]   waits for a message box with that caption; its text in $NV_BOX_TEXT
-#   nv_answer_box CAPTION        presses Enter on that box (its OK button has the focus) and waits
-#                                until it is gone
+#   nv_answer_box CAPTION        clicks that box's OK button and waits until the box is gone
 #   nv_only_windows TITLE...     the program shows exactly these windows (by title), no others
 #   nv_start_run                 confirms the backup and presses the start button
 #   nv_memo_text                 the result memo's text as a user copies it (select all, copy)
@@ -66,13 +65,23 @@ nv_box_there() {
     NV_BOX_TEXT=$(bb_a11y alert "$1" 2>/dev/null) && [ -n "$NV_BOX_TEXT" ]
 }
 
+# The final box and the error box exclude each other: waiting for one fails as soon as the other shows.
 nv_wait_box() {
-    bb_wait_window "$1" "${2:-60}" >/dev/null || bb_fail "no message box '$1' on screen (windows: $(bb_a11y windows 2>&1 | tr '\n\t' '; '))"
-    bb_wait_until 30 nv_box_there "$1" || bb_fail "the box '$1' cannot be read"
+    local caption=$1 other=$NV_ERROR_CAPTION end=$((SECONDS + ${2:-60}))
+    [ "$caption" = "$NV_ERROR_CAPTION" ] && other=$NV_INFO_CAPTION
+    until [ -n "$(bb_find_window "$caption")" ]; do
+        if [ -n "$(bb_find_window "$other")" ]; then
+            nv_box_there "$other" || true
+            bb_fail "the box '$other' came instead of '$caption': $NV_BOX_TEXT"
+        fi
+        [ "$SECONDS" -lt "$end" ] || bb_fail "no message box '$caption' on screen (windows: $(bb_a11y windows 2>&1 | tr '\n\t' '; '))"
+        sleep 0.1
+    done
+    bb_wait_until 30 nv_box_there "$caption" || bb_fail "the box '$caption' cannot be read"
 }
 
 nv_answer_box() {
-    bb_key Return
+    nv_click "$1" "push button" "#0"
     bb_wait_until 30 eval "[ -z \"\$(bb_find_window \"$1\")\" ]" || bb_fail "the box '$1' did not go away"
 }
 

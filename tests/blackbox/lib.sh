@@ -11,7 +11,8 @@
 #                                bb_silent_accepted_at_least N
 #   bb_odbc_init                 private unixODBC files ($BB_ODBCSYSINI, $BB_ODBCINI) with the driver
 #                                NorvelPostgreSQL
-#   bb_add_pg_dsn NAME HOST PORT [KEY=VALUE ...]   a data source in the private ODBCINI
+#   bb_add_pg_dsn NAME HOST PORT [KEY=VALUE ...]   a data source in the private ODBCINI (on the
+#                                database lib unless Database=... is among the settings)
 #   bb_write_lib_settings ODBCNAME USER PASSWORD   the per-machine settings in a private
 #                                XDG_CONFIG_DIRS ($BB_CONFIG_DIRS), login in digit form
 #   bb_start_program [VAR=VALUE ...] -- CMD [ARG ...]

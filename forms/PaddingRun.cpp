@@ -125,7 +125,18 @@ QList<int> PaddingRun::passesFor(int length)
     // L; so a length that no card number has before the run has none in any later pass, and its pass
     // could change nothing. Only the lengths that occur are run, in ascending order.
     QList<int> passes;
-    openSelect(m_statements.shortLengths(length), [&] {
+    if (m_statements.cardLengthsAsMasks()) {
+        quint64 mask = 0;
+        openSelect(m_statements.cardLengths(length),
+                   [&] { mask |= static_cast<quint64>(qrTmp.value(0).toLongLong()); });
+        for (int n = 1; n < length; ++n) {
+            const int bit = std::min(n, int(PaddingStatements::MaskOverflowBit));
+            if (mask & (quint64(1) << bit))
+                passes << n;
+        }
+        return passes;
+    }
+    openSelect(m_statements.cardLengths(length), [&] {
         const int n = qrTmp.value(0).toInt();
         if (n >= 1 && n < length)
             passes << n;

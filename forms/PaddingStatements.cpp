@@ -97,10 +97,16 @@ QStringList PaddingStatements::countReadersWithoutNumber() const
     return {QStringLiteral("select count(*) from lib_people"), QStringLiteral("where pe_id is null")};
 }
 
-QStringList PaddingStatements::shortLengths(int limit) const
+QStringList PaddingStatements::cardLengths(int limit) const
 {
     const QString people = len(QStringLiteral("pe_id"));
     const QString loans = len(QStringLiteral("js_libcard"));
+    if (cardLengthsAsMasks()) {
+        const QString mask = QStringLiteral("select bit_or(1::bigint << least(%1, %2))");
+        const QString bit = QString::number(MaskOverflowBit);
+        return {mask.arg(people, bit) + QStringLiteral(" from lib_people"), QStringLiteral("union all"),
+                mask.arg(loans, bit) + QStringLiteral(" from lib_jieshu")};
+    }
     return {QStringLiteral("select distinct ") + people + QStringLiteral(" from lib_people"),
             QStringLiteral("where ") + people + QStringLiteral("<") + QString::number(limit),
             QStringLiteral("union"),

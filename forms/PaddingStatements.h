@@ -45,8 +45,13 @@ public:
     // Checks the run makes before it changes anything.
     // The number of readers without a card number (NULL).
     QStringList countReadersWithoutNumber() const;
-    // The distinct trimmed lengths below `limit` of the card numbers in both tables.
-    QStringList shortLengths(int limit) const;
+    // Which trimmed lengths below `limit` the card numbers in both tables have. Its rows are the
+    // lengths themselves, or, where cardLengthsAsMasks(), one bit mask per table: bit n set for a
+    // number of length n, bit 63 for any length from 63 up. PostgreSQL computes the masks in a
+    // parallel scan, about three times faster than collecting the distinct lengths.
+    QStringList cardLengths(int limit) const;
+    bool cardLengthsAsMasks() const { return m_dialect == Dialect::PostgreSQL; }
+    static constexpr int MaskOverflowBit = 63;
 
 private:
     QString len(const QString &column) const;

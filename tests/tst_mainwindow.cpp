@@ -77,15 +77,6 @@ private:
     QProgressBar *m_bar;
 };
 
-QString literal(const QString &value)
-{
-    if (value.isNull())
-        return QStringLiteral("NULL");
-    QString escaped = value;
-    escaped.replace(u'\'', QStringLiteral("''"));
-    return u'\'' + escaped + u'\'';
-}
-
 // Card numbers as reader and loan rows, with a collision in each of the first two passes for the
 // length 9: "1" and "12" already exist padded.
 model::Library sampleLibrary()
@@ -127,16 +118,8 @@ class TestMainWindow : public QObject
 
     void createTables(const model::Library &lib, const QStringList &extraSql = {})
     {
-        QStringList sql{QStringLiteral("drop table if exists lib_people"), QStringLiteral("drop table if exists lib_jieshu"),
-                        QStringLiteral("drop function if exists boom() cascade"),
-                        QStringLiteral("create table lib_people (pe_id varchar(20), pe_passwd varchar(20), pe_name varchar(20))"),
-                        QStringLiteral("create table lib_jieshu (js_id integer, js_libcard varchar(20), js_book varchar(20))")};
-        for (const model::Reader &r : lib.readers)
-            sql << QStringLiteral("insert into lib_people values (%1, %2, 'x')").arg(literal(r.id), literal(r.password));
-        int loanId = 0;
-        for (const QString &card : lib.loans)
-            sql << QStringLiteral("insert into lib_jieshu values (%1, %2, 'b')").arg(++loanId).arg(literal(card));
-        m_db->exec(sql + extraSql);
+        m_db->exec(QStringList{QStringLiteral("drop function if exists boom() cascade")} + model::tableStatements(lib)
+                   + extraSql);
     }
 
     model::Library tables() const

@@ -49,15 +49,6 @@ struct Backend
     QString cardType;   // the card-number columns' type (readers' 20 characters, loans' 18)
 };
 
-QString literal(const QString &value)
-{
-    if (value.isNull())
-        return QStringLiteral("NULL");
-    QString escaped = value;
-    escaped.replace(u'\'', QStringLiteral("''"));
-    return u'\'' + escaped + u'\'';
-}
-
 model::Library library(const QList<model::Reader> &readers, const QStringList &loans = {})
 {
     return {readers, loans};
@@ -81,17 +72,9 @@ class TestPaddingRun : public QObject
         db.setDatabaseName(backend.connectionString);
         if (!db.open())
             throw std::runtime_error(db.lastError().text().toStdString());
-        QStringList sql{QStringLiteral("drop table if exists lib_people"), QStringLiteral("drop table if exists lib_jieshu"),
-                        QStringLiteral("create table lib_people (pe_id %1(20), pe_passwd varchar(20), pe_name varchar(20))")
-                            .arg(backend.cardType),
-                        QStringLiteral("create table lib_jieshu (js_id integer, js_libcard %1(18), js_book varchar(20))")
-                            .arg(backend.cardType)};
-        for (const model::Reader &r : lib.readers)
-            sql << QStringLiteral("insert into lib_people values (%1, %2, 'x')").arg(literal(r.id), literal(r.password));
-        int loanId = 0;
-        for (const QString &card : lib.loans)
-            sql << QStringLiteral("insert into lib_jieshu values (%1, %2, 'b')").arg(++loanId).arg(literal(card));
-        sql += extraSql;
+        const QStringList sql =
+            model::tableStatements(lib, backend.cardType + QStringLiteral("(20)"), backend.cardType + QStringLiteral("(18)"))
+            + extraSql;
         QSqlQuery q(db);
         for (const QString &s : std::as_const(sql)) {
             if (!q.exec(s))

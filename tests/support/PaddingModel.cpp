@@ -77,6 +77,34 @@ Outcome run(const Library &before, int length)
     return out;
 }
 
+namespace {
+
+QString sqlLiteral(const QString &value)
+{
+    if (value.isNull())
+        return QStringLiteral("NULL");
+    QString escaped = value;
+    escaped.replace(u'\'', QStringLiteral("''"));
+    return u'\'' + escaped + u'\'';
+}
+
+} // namespace
+
+QStringList tableStatements(const Library &lib, const QString &readerCardType, const QString &loanCardType)
+{
+    QStringList sql{QStringLiteral("drop table if exists lib_people"), QStringLiteral("drop table if exists lib_jieshu"),
+                    QStringLiteral("create table lib_people (pe_id %1, pe_passwd varchar(20), pe_name varchar(20))")
+                        .arg(readerCardType),
+                    QStringLiteral("create table lib_jieshu (js_id integer, js_libcard %1, js_book varchar(20))")
+                        .arg(loanCardType)};
+    for (const Reader &r : lib.readers)
+        sql << QStringLiteral("insert into lib_people values (%1, %2, 'x')").arg(sqlLiteral(r.id), sqlLiteral(r.password));
+    int loanId = 0;
+    for (const QString &card : lib.loans)
+        sql << QStringLiteral("insert into lib_jieshu values (%1, %2, 'b')").arg(++loanId).arg(sqlLiteral(card));
+    return sql;
+}
+
 QStringList canonicalReaders(const QList<Reader> &readers)
 {
     QStringList rows;

@@ -31,6 +31,11 @@ struct Outcome
 
 Outcome run(const Library &before, int length);
 
+// The statements that make the two tables afresh and fill them with `lib` (the card-number
+// columns of the given types; loans numbered from 1).
+QStringList tableStatements(const Library &lib, const QString &readerCardType = QStringLiteral("varchar(20)"),
+                            const QString &loanCardType = QStringLiteral("varchar(20)"));
+
 // Canonical forms for comparing with what a database returns: trailing blanks removed, sorted.
 QStringList canonicalReaders(const QList<Reader> &readers);
 QStringList canonicalLoans(const QStringList &loans);

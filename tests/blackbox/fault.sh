@@ -29,16 +29,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 source "$(dirname "${BASH_SOURCE[0]}")/norvel.sh"
 
 NORVEL= MODE= READERS=60000 LOANS=300000
-while [ $# -gt 0 ]; do
-    case $1 in
-        --norvel) NORVEL=$2; shift 2 ;;
-        --mode) MODE=$2; shift 2 ;;
-        --readers) READERS=$2; shift 2 ;;
-        --loans) LOANS=$2; shift 2 ;;
-        *) echo "usage: $0 --norvel PROGRAM --mode kill|cut|stop [--readers N --loans M]" >&2; exit 2 ;;
-    esac
-done
-[ -x "$NORVEL" ] || { echo "fault.sh: --norvel must name the built program" >&2; exit 2; }
+nv_options "--norvel PROGRAM --mode kill|cut|stop [--readers N --loans M]" norvel mode readers loans -- "$@"
 case $MODE in kill|cut|stop) ;; *) echo "fault.sh: --mode kill, cut or stop" >&2; exit 2 ;; esac
 
 bb_init "fault-$MODE"

@@ -1,5 +1,7 @@
 # What the black-box tests know of the program and its databases. Source after lib.sh.
 #
+#   nv_options USAGE NAME... -- "$@"   reads the script's options: each --NAME VALUE sets the
+#                                variable NAME in upper case; --norvel (the built program) is required
 #   nv_desktop                   Xvfb, openbox and the accessibility bus (private to the test)
 #   nv_click WINDOW ROLE WHO     clicks the middle of a widget, found as bb_a11y finds it
 #   nv_wait_state SECS WINDOW ROLE WHO STATE...   waits until the widget has those states
@@ -26,6 +28,24 @@ NV_INFO_CAPTION="提示信息"
 NV_FINISHED="处理完成！"
 NV_ERROR_CAPTION="Norvel"
 NV_DATA="$BB_LIB_DIR/data"
+
+nv_options() {
+    local usage=$1 names=() name
+    shift
+    while [ "$1" != "--" ]; do names+=("$1"); shift; done
+    shift
+    while [ $# -gt 0 ]; do
+        name=${1#--}
+        if [ "$1" = "--$name" ] && [ $# -ge 2 ] && [[ " ${names[*]} " == *" $name "* ]]; then
+            printf -v "${name^^}" '%s' "$2"
+            shift 2
+        else
+            echo "usage: $(basename "$0") $usage" >&2
+            exit 2
+        fi
+    done
+    [ -x "${NORVEL:-}" ] || { echo "$(basename "$0"): --norvel must name the built program" >&2; exit 2; }
+}
 
 nv_desktop() {
     bb_start_xvfb 1024x768x24

@@ -13,14 +13,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 source "$(dirname "${BASH_SOURCE[0]}")/norvel.sh"
 
 NORVEL= BACKEND=
-while [ $# -gt 0 ]; do
-    case $1 in
-        --norvel) NORVEL=$2; shift 2 ;;
-        --backend) BACKEND=$2; shift 2 ;;
-        *) echo "usage: $0 --norvel PROGRAM --backend pg|sqlite" >&2; exit 2 ;;
-    esac
-done
-[ -x "$NORVEL" ] || { echo "run.sh: --norvel must name the built program" >&2; exit 2; }
+nv_options "--norvel PROGRAM --backend pg|sqlite" norvel backend -- "$@"
 
 bb_init "run-$BACKEND"
 nv_desktop

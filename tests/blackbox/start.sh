@@ -11,13 +11,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 source "$(dirname "${BASH_SOURCE[0]}")/norvel.sh"
 
 NORVEL=
-while [ $# -gt 0 ]; do
-    case $1 in
-        --norvel) NORVEL=$2; shift 2 ;;
-        *) echo "usage: $0 --norvel PROGRAM" >&2; exit 2 ;;
-    esac
-done
-[ -x "$NORVEL" ] || { echo "start.sh: --norvel must name the built program" >&2; exit 2; }
+nv_options "--norvel PROGRAM" norvel -- "$@"
 
 bb_init start
 nv_need_pg

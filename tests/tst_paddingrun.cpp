@@ -146,6 +146,18 @@ class TestPaddingRun : public QObject
         return result;
     }
 
+    // A run that stopped: both tables, passwords included, as before it, and the window as it was
+    // when the error arose (progress bar showing, not done, nothing in the memo, no final message).
+    static void checkNothingChanged(const RunResult &result, const model::Library &before)
+    {
+        QCOMPARE(model::canonicalReaders(result.after.readers), model::canonicalReaders(before.readers));
+        QCOMPARE(model::canonicalLoans(result.after.loans), model::canonicalLoans(before.loans));
+        QVERIFY(result.view.progressVisible);
+        QVERIFY(!result.view.done);
+        QVERIFY(result.view.lines.isEmpty());
+        QCOMPARE(result.view.finished, 0);
+    }
+
     // The memo's collision line split into card numbers.
     static QStringList collisionsShown(const RecordingView &view)
     {
@@ -385,12 +397,7 @@ private slots:
         const RunResult result = runOn(backend, before, length);
         QCOMPARE(result.error, QStringLiteral("'%1' is not a valid integer value").arg(length));
         QVERIFY(result.statements.isEmpty());
-        QCOMPARE(model::canonicalReaders(result.after.readers), model::canonicalReaders(before.readers));
-        QCOMPARE(model::canonicalLoans(result.after.loans), model::canonicalLoans(before.loans));
-        QVERIFY(result.view.progressVisible);
-        QVERIFY(!result.view.done);
-        QVERIFY(result.view.lines.isEmpty());
-        QCOMPARE(result.view.finished, 0);
+        checkNothingChanged(result, before);
     }
 
     // Refused before anything changes: a length no card-number column can hold, and a reader
@@ -429,14 +436,11 @@ private slots:
         QFETCH(QString, error);
         const RunResult result = runOn(backend, before, length, extraSql);
         QCOMPARE(result.error, error);
-        QCOMPARE(model::canonicalReaders(result.after.readers), model::canonicalReaders(before.readers));
-        QCOMPARE(model::canonicalLoans(result.after.loans), model::canonicalLoans(before.loans));
+        checkNothingChanged(result, before);
         for (const QString &statement : result.statements) {
             QVERIFY2(statement.startsWith(QStringLiteral("select")) || statement.startsWith(QStringLiteral("set local")),
                      qPrintable(statement));
         }
-        QVERIFY(!result.view.done);
-        QVERIFY(result.view.lines.isEmpty());
     }
 
     // A statement failing in the third pass: both tables, passwords included, exactly as before.
@@ -467,12 +471,7 @@ private slots:
             sql.prepend(QStringLiteral("drop function if exists boom() cascade"));
         const RunResult result = runOn(backend, before, "6", sql);
         QVERIFY2(result.error.contains(QStringLiteral("boom in pass 3")), qPrintable(result.error));
-        QCOMPARE(model::canonicalReaders(result.after.readers), model::canonicalReaders(before.readers));
-        QCOMPARE(model::canonicalLoans(result.after.loans), model::canonicalLoans(before.loans));
-        QVERIFY(result.view.progressVisible);
-        QVERIFY(!result.view.done);
-        QVERIFY(result.view.lines.isEmpty());
-        QCOMPARE(result.view.finished, 0);
+        checkNothingChanged(result, before);
     }
 
     // The SQL Server texts, byte for byte, CR LF after every line.

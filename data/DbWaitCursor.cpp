@@ -43,8 +43,3 @@ DbWaitCursor::~DbWaitCursor()
     if (g_cursorShown)
         resetTimer().start();
 }
-
-bool DbWaitCursor::active()
-{
-    return g_cursorShown;
-}

@@ -10,6 +10,4 @@ public:
     ~DbWaitCursor();
     DbWaitCursor(const DbWaitCursor &) = delete;
     DbWaitCursor &operator=(const DbWaitCursor &) = delete;
-
-    static bool active();
 };

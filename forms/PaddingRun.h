@@ -66,8 +66,6 @@ public:
     // Speaks the given dialect whatever the server says it is (the tests run the SQL Server texts
     // on a PostgreSQL database that understands them).
     void forceDialect(PaddingStatements::Dialect dialect) { m_forcedDialect = dialect; }
-    // The dialect in use (known once execute() has started).
-    PaddingStatements::Dialect dialect() const { return m_statements.dialect(); }
     // The passes the last run made, in order.
     const QList<int> &passesRun() const { return m_passes; }
     const QString &collisionList() const { return m_collisionList; }

@@ -55,14 +55,17 @@ QStringList PaddingStatements::collisionScan(int n, const QString &zeros) const
             QStringLiteral("      select pe_id from lib_people)")};
 }
 
-QStringList PaddingStatements::padLoans(int n, const QString &zeros) const
+QStringList PaddingStatements::pad(const QString &table, const QString &column, int n, const QString &zeros) const
 {
-    const QString padded = concat(zeros, QStringLiteral("js_libcard"));
-    QStringList lines{QStringLiteral("update lib_jieshu set"), QStringLiteral("  js_libcard=") + padded,
-                      QStringLiteral("where ") + len(QStringLiteral("js_libcard")) + u'=' + QString::number(n)};
+    const QString padded = concat(zeros, column);
+    QStringList lines{QStringLiteral("update ") + table + QStringLiteral(" set"), QStringLiteral("  ") + column + u'=' + padded,
+                      QStringLiteral("where ") + len(column) + u'=' + QString::number(n)};
     if (m_dialect == Dialect::PostgreSQL) {
+        // The readers inside get a name of their own, so that the column on the right means the row
+        // being updated also when the table updated is lib_people itself.
         lines << QStringLiteral("  and not exists (")
-              << QStringLiteral("      select 1 from lib_people where pe_id=") + padded + u')';
+              << QStringLiteral("      select 1 from lib_people p where p.pe_id=")
+                     + concat(zeros, table + u'.' + column) + u')';
     } else {
         lines << QStringLiteral("  and ") + padded + QStringLiteral(" not in (")
               << QStringLiteral("      select pe_id from lib_people)");
@@ -70,21 +73,14 @@ QStringList PaddingStatements::padLoans(int n, const QString &zeros) const
     return lines;
 }
 
+QStringList PaddingStatements::padLoans(int n, const QString &zeros) const
+{
+    return pad(QStringLiteral("lib_jieshu"), QStringLiteral("js_libcard"), n, zeros);
+}
+
 QStringList PaddingStatements::padReaders(int n, const QString &zeros) const
 {
-    const QString padded = concat(zeros, QStringLiteral("pe_id"));
-    QStringList lines{QStringLiteral("update lib_people set"), QStringLiteral("  pe_id=") + padded,
-                      QStringLiteral("where ") + len(QStringLiteral("pe_id")) + u'=' + QString::number(n)};
-    if (m_dialect == Dialect::PostgreSQL) {
-        // The inner table needs its own name so that pe_id on the right means the row being updated.
-        lines << QStringLiteral("  and not exists (")
-              << QStringLiteral("      select 1 from lib_people p where p.pe_id=")
-                     + concat(zeros, QStringLiteral("lib_people.pe_id")) + u')';
-    } else {
-        lines << QStringLiteral("  and ") + padded + QStringLiteral(" not in (")
-              << QStringLiteral("      select pe_id from lib_people)");
-    }
-    return lines;
+    return pad(QStringLiteral("lib_people"), QStringLiteral("pe_id"), n, zeros);
 }
 
 QStringList PaddingStatements::restorePasswords() const

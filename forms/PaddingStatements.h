@@ -21,7 +21,6 @@ public:
     static Dialect dialectFor(const QString &dbmsName);
 
     explicit PaddingStatements(Dialect dialect) : m_dialect(dialect) {}
-    Dialect dialect() const { return m_dialect; }
 
     // The text handed to the server: every line followed by CR LF, the last one too.
     static QString text(const QStringList &lines);
@@ -56,6 +55,7 @@ public:
 private:
     QString len(const QString &column) const;
     QString concat(const QString &zeros, const QString &column) const;
+    QStringList pad(const QString &table, const QString &column, int n, const QString &zeros) const;
 
     Dialect m_dialect;
 };

@@ -15,7 +15,6 @@ public:
 
     explicit AnsiCodec(QByteArray codeset);
 
-    const QByteArray &codeset() const { return m_codeset; }
     bool isUtf8() const { return m_utf8; }
 
     // Characters the code set cannot hold become "?"; bytes it cannot read become U+FFFD.

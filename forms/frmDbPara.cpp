@@ -3,6 +3,7 @@
 
 #include "common/unGlobal.h"
 #include "data/dmLibData.h"
+#include "forms/WindowLook.h"
 #include "platform/AnsiCodec.h"
 #include "platform/MachineStore.h"
 #include "platform/NorvelApplication.h"
@@ -11,7 +12,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QScreen>
 
 #include <algorithm>
 
@@ -55,16 +55,12 @@ void fitToText(QLabel *label)
 } // namespace
 
 TDbPara::TDbPara(QWidget *parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                          | Qt::WindowCloseButtonHint),
+    : QWidget(parent, WindowLook::FixedDialogFrame),
       ui(std::make_unique<Ui::TDbPara>())
 {
-    // "宋体" with a 12-pixel character height for everything; the warning beside the settings is larger.
-    // Set before the controls are made: a control with a style sheet of its own (the colours, the
-    // password character) takes its font from the window when its sheet is applied.
-    QFont windowFont(QStringLiteral("宋体"));
-    windowFont.setPixelSize(12);
-    setFont(windowFont);
+    // Before the controls are made: they have style sheets of their own (the colours, the password
+    // character). The warning beside the settings is larger than the rest.
+    WindowLook::prepare(this);
     ui->setupUi(this);
     QFont warningFont = ui->Label10->font();
     warningFont.setPixelSize(15);
@@ -72,13 +68,7 @@ TDbPara::TDbPara(QWidget *parent)
     for (QLabel *label : findChildren<QLabel *>())
         fitToText(label);
 
-    QPalette buttonFace = palette();
-    buttonFace.setColor(QPalette::Window, buttonFace.color(QPalette::Button));
-    setPalette(buttonFace);
-
-    setFixedSize(ClientWidth, CollapsedClientHeight);
-    if (const QScreen *onScreen = screen())
-        move(onScreen->geometry().center() - rect().center());
+    WindowLook::fixAndCentre(this, QSize(ClientWidth, CollapsedClientHeight));
 
     // The window sees every key before its controls do (FormKeyPress).
     for (QWidget *control : findChildren<QWidget *>())

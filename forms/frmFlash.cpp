@@ -2,6 +2,7 @@
 #include "ui_frmFlash.h"
 
 #include "common/unGlobal.h"
+#include "forms/WindowLook.h"
 #include "platform/Artwork.h"
 #include "platform/JpegDecoder.h"
 
@@ -9,7 +10,6 @@
 #include <QDeadlineTimer>
 #include <QPainter>
 #include <QPixmap>
-#include <QScreen>
 #include <QTimer>
 #include <QWindow>
 
@@ -108,8 +108,7 @@ void TFlash::paintEvent(QPaintEvent *)
 
 void TFlash::showFullyDrawn()
 {
-    if (const QScreen *screen = this->screen())
-        move(screen->geometry().center() - rect().center());
+    WindowLook::centreOnScreen(this);
     show();
 
     // Showing and repainting is not enough on X11: until the window system has exposed the

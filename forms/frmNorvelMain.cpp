@@ -2,11 +2,10 @@
 #include "ui_frmNorvelMain.h"
 
 #include "data/dmLibData.h"
+#include "forms/WindowLook.h"
 #include "platform/NorvelApplication.h"
 
 #include <QMessageBox>
-#include <QScreen>
-#include <QStyle>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextLayout>
@@ -15,26 +14,13 @@
 #include <algorithm>
 
 TNorvelMain::TNorvelMain(QWidget *parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                          | Qt::WindowCloseButtonHint),
+    : QWidget(parent, WindowLook::FixedDialogFrame),
       ui(std::make_unique<Ui::TNorvelMain>()),
       qrTmp(QSqlDatabase::database(TLibDM::DatabaseName, false))
 {
+    WindowLook::prepare(this);
     ui->setupUi(this);
-
-    QFont windowFont(QStringLiteral("宋体"));
-    windowFont.setPixelSize(12);
-    setFont(windowFont);
-
-    QPalette buttonFace = palette();
-    buttonFace.setColor(QPalette::Window, buttonFace.color(QPalette::Button));
-    setPalette(buttonFace);
-
-    setFixedSize(ClientWidth, ClientHeight);
-    // The client area in the middle of the screen (the frame, whatever the window manager makes of
-    // it, goes around it).
-    if (const QScreen *onScreen = screen())
-        setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), onScreen->geometry()));
+    WindowLook::fixAndCentre(this, QSize(ClientWidth, ClientHeight));
 
     prepareResultMemo(ui->memErr);
 

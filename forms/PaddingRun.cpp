@@ -100,13 +100,16 @@ void PaddingRun::checkBeforeChanging(int length)
     const QSqlDatabase db = QSqlDatabase::database(TLibDM::DatabaseName, false);
     QString narrowest;
     int capacity = UnboundedColumnLimit;
-    for (const auto &[table, column] : {std::pair{QStringLiteral("lib_people"), QStringLiteral("pe_id")},
-                                        std::pair{QStringLiteral("lib_jieshu"), QStringLiteral("js_libcard")},
-                                        std::pair{QStringLiteral("lib_people"), QStringLiteral("pe_passwd")}}) {
-        const int size = db.record(table).field(column).length();
+    // One catalogue query per table.
+    const QSqlRecord people = db.record(QStringLiteral("lib_people"));
+    const QSqlRecord loans = db.record(QStringLiteral("lib_jieshu"));
+    for (const auto &[record, name] : {std::pair{&people, QStringLiteral("lib_people.pe_id")},
+                                       std::pair{&loans, QStringLiteral("lib_jieshu.js_libcard")},
+                                       std::pair{&people, QStringLiteral("lib_people.pe_passwd")}}) {
+        const int size = record->field(name.section(u'.', 1)).length();
         if (size > 0 && size < capacity) {
             capacity = size;
-            narrowest = table + u'.' + column;
+            narrowest = name;
         }
     }
     if (length > capacity) {

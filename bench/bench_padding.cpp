@@ -7,8 +7,8 @@
 //   bench_padding all-passes <length> <statements.sql>
 //       writes the PostgreSQL-dialect statements of every pass 1 .. length-1, no pass skipped.
 
-#include "forms/PaddingRun.h"
-#include "forms/PaddingStatements.h"
+#include "run/PaddingRun.h"
+#include "run/PaddingStatements.h"
 #include "platform/Exceptions.h"
 
 #include <QCoreApplication>

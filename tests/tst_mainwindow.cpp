@@ -32,17 +32,17 @@ using namespace testenv;
 namespace {
 
 // The program's connection "LibDB", opened on a test database for as long as the object lives.
-class LibConnection
+class OpenLibDB
 {
 public:
-    explicit LibConnection(const QString &connectionString)
+    explicit OpenLibDB(const QString &connectionString)
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), TLibDM::DatabaseName);
         db.setDatabaseName(connectionString);
         if (!db.open())
             throw std::runtime_error(db.lastError().text().toStdString());
     }
-    ~LibConnection()
+    ~OpenLibDB()
     {
         {
             QSqlDatabase db = QSqlDatabase::database(TLibDM::DatabaseName, false);
@@ -50,8 +50,8 @@ public:
         }
         QSqlDatabase::removeDatabase(TLibDM::DatabaseName);
     }
-    LibConnection(const LibConnection &) = delete;
-    LibConnection &operator=(const LibConnection &) = delete;
+    OpenLibDB(const OpenLibDB &) = delete;
+    OpenLibDB &operator=(const OpenLibDB &) = delete;
 };
 
 // The values the progress bar showed on the screen, in order (each distinct value once in a row).
@@ -397,7 +397,7 @@ private slots:
     {
         const model::Library before = sampleLibrary();
         createTables(before);
-        LibConnection connection(m_db->connectionString());
+        OpenLibDB connection(m_db->connectionString());
         TNorvelMain window;
         showAndActivate(window);
         auto *memErr = control<QPlainTextEdit>(window, "memErr");
@@ -451,7 +451,7 @@ private slots:
     void runWithoutCollisions()
     {
         createTables({{{"7", "7"}, {"123456", "x"}}, {"7", "8"}});
-        LibConnection connection(m_db->connectionString());
+        OpenLibDB connection(m_db->connectionString());
         TNorvelMain window;
         showAndActivate(window);
         typeInto(control<QLineEdit>(window, "edLen"), QStringLiteral("6"));
@@ -488,7 +488,7 @@ private slots:
         QFETCH(QString, error);
         const model::Library before = sampleLibrary();
         createTables(before);
-        LibConnection connection(m_db->connectionString());
+        OpenLibDB connection(m_db->connectionString());
         TNorvelMain window;
         showAndActivate(window);
         m_db->exec(sabotage);
@@ -534,7 +534,7 @@ private slots:
         QFETCH(bool, fails);
         const model::Library before = sampleLibrary();
         createTables(before);
-        LibConnection connection(m_db->connectionString());
+        OpenLibDB connection(m_db->connectionString());
         TNorvelMain window;
         showAndActivate(window);
         if (fails)

@@ -3,7 +3,7 @@
 // compare as SQL Server compares them), and SQLite. The same cases run on all three.
 
 #include "common/unGlobal.h"
-#include "forms/PaddingRun.h"
+#include "run/PaddingRun.h"
 #include "platform/Exceptions.h"
 #include "support/PaddingModel.h"
 #include "support/TestEnvironment.h"

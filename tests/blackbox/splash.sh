@@ -33,7 +33,7 @@ done
 
 SPLASH_TITLE="Kestavo"
 DIALOG_TITLE="设置数据库【Lib】连接参数"
-PICTURE="$BB_ROOT/resources/splash.jpg"
+PICTURE="$BB_ROOT/gui/resources/splash.jpg"
 
 bb_init splash
 OUT=${OUT:-$BB_DIR/out}

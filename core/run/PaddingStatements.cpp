@@ -1,4 +1,4 @@
-#include "forms/PaddingStatements.h"
+#include "run/PaddingStatements.h"
 
 PaddingStatements::Dialect PaddingStatements::dialectFor(const QString &dbmsName)
 {

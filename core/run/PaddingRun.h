@@ -1,6 +1,6 @@
 #pragma once
 
-#include "forms/PaddingStatements.h"
+#include "run/PaddingStatements.h"
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -27,6 +27,9 @@ public:
     virtual void setDone() = 0;
     // The final message "处理完成！".
     virtual void showFinished() = 0;
+    // The server starts and ends working on one statement (the window shows its wait pointer).
+    virtual void serverCallStarted() {}
+    virtual void serverCallEnded() {}
 };
 
 // The card-number padding run.

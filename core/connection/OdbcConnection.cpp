@@ -1,4 +1,4 @@
-#include "data/OdbcConnection.h"
+#include "connection/OdbcConnection.h"
 
 #include <QSqlDriver>
 #include <QVariant>

@@ -1,6 +1,7 @@
 #include "forms/frmNorvelMain.h"
 #include "ui_frmNorvelMain.h"
 
+#include "data/DbWaitCursor.h"
 #include "data/dmLibData.h"
 #include "forms/WindowLook.h"
 #include "platform/NorvelApplication.h"
@@ -119,4 +120,14 @@ void TNorvelMain::setDone()
 void TNorvelMain::showFinished()
 {
     QMessageBox::information(this, QStringLiteral("提示信息"), PaddingRun::FinishedMessage);
+}
+
+void TNorvelMain::serverCallStarted()
+{
+    m_wait = std::make_unique<DbWaitCursor>();
+}
+
+void TNorvelMain::serverCallEnded()
+{
+    m_wait.reset();
 }

@@ -1,8 +1,7 @@
-#include "forms/PaddingRun.h"
+#include "run/PaddingRun.h"
 
-#include "data/DbWaitCursor.h"
-#include "data/dmLibData.h"
-#include "data/OdbcConnection.h"
+#include "connection/LibConnection.h"
+#include "connection/OdbcConnection.h"
 #include "platform/Exceptions.h"
 #include "platform/IntConversion.h"
 
@@ -34,6 +33,19 @@ private:
     bool m_active = true;
 };
 
+// Tells the view while the server works on a statement.
+class ServerCall
+{
+public:
+    explicit ServerCall(PaddingRunView &view) : m_view(view) { m_view.serverCallStarted(); }
+    ~ServerCall() { m_view.serverCallEnded(); }
+    ServerCall(const ServerCall &) = delete;
+    ServerCall &operator=(const ServerCall &) = delete;
+
+private:
+    PaddingRunView &m_view;
+};
+
 QString errorText(const QSqlError &error)
 {
     const QString text = error.text().trimmed();
@@ -63,7 +75,7 @@ void PaddingRun::execSQL(const QStringList &lines)
     const QString text = PaddingStatements::text(lines);
     if (m_observer)
         m_observer(text);
-    DbWaitCursor wait;
+    ServerCall call(m_view);
     check(qrTmp.exec(text));
     qrTmp.finish();
 }
@@ -74,7 +86,7 @@ void PaddingRun::openSelect(const QStringList &lines, RowHandler &&onRow)
     const QString text = PaddingStatements::text(lines);
     if (m_observer)
         m_observer(text);
-    DbWaitCursor wait;
+    ServerCall call(m_view);
     qrTmp.setForwardOnly(true);
     check(qrTmp.exec(text));
     while (qrTmp.next())
@@ -97,7 +109,7 @@ void PaddingRun::checkBeforeChanging(int length)
     // Padding beyond what the columns hold would fail on the server or cut numbers short: the card
     // numbers, and the passwords that become card numbers at the end of the run. A typing slip such
     // as 99999999 is refused here instead.
-    const QSqlDatabase db = QSqlDatabase::database(TLibDM::DatabaseName, false);
+    const QSqlDatabase db = QSqlDatabase::database(LibConnection::DatabaseName, false);
     QString narrowest;
     int capacity = UnboundedColumnLimit;
     // One catalogue query per table.
@@ -155,7 +167,7 @@ void PaddingRun::execute()
     // The length first: an invalid one stops the run before anything is changed.
     const int length = StrToInt(m_view.lengthText());
 
-    QSqlDatabase db = QSqlDatabase::database(TLibDM::DatabaseName, false);
+    QSqlDatabase db = QSqlDatabase::database(LibConnection::DatabaseName, false);
     m_statements = PaddingStatements(m_forcedDialect.value_or(PaddingStatements::dialectFor(odbcDbmsName(db))));
     m_passes.clear();
     m_collisionList.clear();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "connection/LibConnection.h"
+
 #include <QObject>
 #include <QSqlDatabase>
 #include <QString>
@@ -21,17 +23,15 @@ class TLibDM : public QObject
     Q_OBJECT
 
 public:
-    // The name by which queries reach the connection.
-    static inline const QString DatabaseName = QStringLiteral("LibDB");
-    // Where the connection settings are stored, and the name the settings dialog shows.
-    static inline const QString VendorKey = QStringLiteral("SOFTWARE\\Kestavo");
-    static inline const QString SettingsName = QStringLiteral("Lib");
-    static inline const QString SettingsKey = VendorKey + u'\\' + SettingsName;
-    // The design values, used when no settings are stored.
-    static inline const QString DesignAlias = QStringLiteral("LibODBC");
-    static inline const QStringList DesignParams = {QStringLiteral("USER NAME=sa"), QStringLiteral("PASSWORD=")};
-    // The wait for a server that does not answer is bounded (seconds; ODBC's usual login timeout).
-    static constexpr int LoginTimeoutSeconds = 15;
+    // The connection's name, the settings key and the design values are the core connection's.
+    static inline const QString DatabaseName = LibConnection::DatabaseName;
+    static inline const QString VendorKey = LibConnection::VendorKey;
+    static inline const QString SettingsName = LibConnection::SettingsName;
+    static inline const QString SettingsKey = LibConnection::SettingsKey;
+    static inline const QString DesignAlias = LibConnection::DesignAlias;
+    static inline const QStringList DesignParams = {QStringLiteral("USER NAME=") + LibConnection::DesignUser,
+                                                    QStringLiteral("PASSWORD=")};
+    static constexpr int LoginTimeoutSeconds = LibConnection::LoginTimeoutSeconds;
 
     enum class Open { Now, Later };
 
@@ -61,15 +61,7 @@ public:
 
 private:
     // The named connection exists exactly as long as the module, even when creating it fails.
-    struct Registration
-    {
-        Registration();
-        ~Registration();
-        Registration(const Registration &) = delete;
-        Registration &operator=(const Registration &) = delete;
-    };
-
-    Registration m_registration;
+    LibConnection m_connection;
     QString m_aliasName = DesignAlias;
     QStringList m_params = DesignParams;
     std::unique_ptr<TFlash> m_flash;

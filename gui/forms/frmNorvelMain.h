@@ -1,12 +1,14 @@
 #pragma once
 
-#include "forms/PaddingRun.h"
+#include "run/PaddingRun.h"
 
 #include <QElapsedTimer>
 #include <QSqlQuery>
 #include <QWidget>
 
 #include <memory>
+
+class DbWaitCursor;
 
 class QPlainTextEdit;
 
@@ -60,6 +62,8 @@ private:
     void addResultLine(const QString &line) override;
     void setDone() override;
     void showFinished() override;
+    void serverCallStarted() override;
+    void serverCallEnded() override;
 
     // Brings the bar to the run's latest position and paints it now.
     void paintProgress();
@@ -68,4 +72,6 @@ private:
     QSqlQuery qrTmp;
     int m_position = 0;              // the latest position, within the bar's range
     QElapsedTimer m_sinceProgressPaint;
+    // The database-wait pointer while the server works on a statement of the run.
+    std::unique_ptr<DbWaitCursor> m_wait;
 };

@@ -38,3 +38,22 @@ QString odbcDbmsName(const QSqlDatabase &db)
     const qsizetype units = std::min<qsizetype>(bytes / static_cast<qsizetype>(sizeof(SQLWCHAR)), 255);
     return QString::fromUtf16(reinterpret_cast<const char16_t *>(name), units);
 }
+
+bool odbcTypeIsNumeric(int sqlType)
+{
+    switch (sqlType) {
+    case SQL_NUMERIC:
+    case SQL_DECIMAL:
+    case SQL_INTEGER:
+    case SQL_SMALLINT:
+    case SQL_FLOAT:
+    case SQL_REAL:
+    case SQL_DOUBLE:
+    case SQL_TINYINT:
+    case SQL_BIGINT:
+    case SQL_BIT:
+        return true;
+    default:
+        return false;
+    }
+}

@@ -14,3 +14,7 @@ QString odbcAttributeValue(const QString &value);
 // "Microsoft SQL Server", "PostgreSQL", "SQLite", ... Empty when the connection is not an open
 // ODBC connection.
 QString odbcDbmsName(const QSqlDatabase &db);
+
+// Whether an ODBC SQL data type (QSqlField::typeID() of Qt's ODBC driver) is a number: integers of
+// any width, exact and approximate numerics, bit.
+bool odbcTypeIsNumeric(int sqlType);

@@ -4,6 +4,7 @@
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QString>
 #include <QStringList>
 
@@ -62,9 +63,9 @@ public:
     // The zeros that pass n puts in front of a number for the length L: exactly L - n of them.
     static QString padZeros(int length, int n);
 
-    // Called with every statement text just before it goes to the server: the window brings its
-    // progress bar up to date there (a statement may keep the server busy a long time); the tests
-    // and the benchmark record the texts.
+    // Called with every statement text just before it goes to the server (the query is already set
+    // forward-only then): the window brings its progress bar up to date there (a statement may keep
+    // the server busy a long time); the tests and the benchmark record the texts.
     void setStatementObserver(std::function<void(const QString &)> observer) { m_observer = std::move(observer); }
     // Speaks the given dialect whatever the server says it is (the tests run the SQL Server texts
     // on a PostgreSQL database that understands them).
@@ -73,17 +74,22 @@ public:
     const QList<int> &passesRun() const { return m_passes; }
     const QString &collisionList() const { return m_collisionList; }
 
-    // A length beyond what the card-number and password columns can hold is refused before anything
-    // changes; so is one above this, whatever the columns hold (no bar code is that long, and a
-    // column of unbounded text would otherwise take a typing slip such as 99999999 literally).
+    // Refused before anything changes: a database without the tables and columns the run uses, a
+    // card-number column of a numeric type, a card number padded beyond its column, and a password
+    // set to a number longer than its column. A column of unbounded text counts as holding this
+    // many characters (no bar code is that long, and such a column would otherwise take a typing
+    // slip such as 99999999 literally).
     static constexpr int UnboundedColumnLimit = 255;
 
 private:
+    QString statementText(const QStringList &lines);
     void execSQL(const QStringList &lines);
     template<typename RowHandler>
     void openSelect(const QStringList &lines, RowHandler &&onRow);
     void check(bool ok);
     void checkBeforeChanging(int length);
+    void checkColumns(const QSqlRecord &people, const QSqlRecord &loans);
+    void checkColumnSizes(int length, const QSqlRecord &people, const QSqlRecord &loans);
     QList<int> passesFor(int length);
     void run(int length);
 

@@ -29,6 +29,13 @@ QString PaddingStatements::len(const QString &column) const
     return function + QStringLiteral("(rtrim(") + column + QStringLiteral("))");
 }
 
+QString PaddingStatements::compared(const QString &column) const
+{
+    if (m_dialect == Dialect::SqlServer)
+        return column;
+    return QStringLiteral("rtrim(") + column + u')';
+}
+
 QString PaddingStatements::concat(const QString &zeros, const QString &column) const
 {
     const QString op = m_dialect == Dialect::SqlServer ? QStringLiteral("+") : QStringLiteral("||");
@@ -44,15 +51,20 @@ QStringList PaddingStatements::transactionSettings() const
 
 QStringList PaddingStatements::markPasswords() const
 {
-    return {QStringLiteral("update lib_people set pe_passwd=''"), QStringLiteral("where pe_id=pe_passwd")};
+    return {QStringLiteral("update lib_people set pe_passwd=''"),
+            QStringLiteral("where ") + compared(QStringLiteral("pe_id")) + u'=' + compared(QStringLiteral("pe_passwd"))};
 }
 
 QStringList PaddingStatements::collisionScan(int n, const QString &zeros) const
 {
-    return {QStringLiteral("select pe_id from lib_people"),
+    // SQLite's ODBC driver types a result column of no declared type by the first row's value: after
+    // an integer it would read the text "07" as the number 7. The cast gives every row as text.
+    const QString select = m_dialect == Dialect::SQLite ? QStringLiteral("select cast(pe_id as text) from lib_people")
+                                                        : QStringLiteral("select pe_id from lib_people");
+    return {select,
             QStringLiteral("where ") + len(QStringLiteral("pe_id")) + u'=' + QString::number(n),
             QStringLiteral("  and ") + concat(zeros, QStringLiteral("pe_id")) + QStringLiteral(" in ("),
-            QStringLiteral("      select pe_id from lib_people)")};
+            QStringLiteral("      select ") + compared(QStringLiteral("pe_id")) + QStringLiteral(" from lib_people)")};
 }
 
 QStringList PaddingStatements::pad(const QString &table, const QString &column, int n, const QString &zeros) const
@@ -64,11 +76,11 @@ QStringList PaddingStatements::pad(const QString &table, const QString &column, 
         // The readers inside get a name of their own, so that the column on the right means the row
         // being updated also when the table updated is lib_people itself.
         lines << QStringLiteral("  and not exists (")
-              << QStringLiteral("      select 1 from lib_people p where p.pe_id=")
+              << QStringLiteral("      select 1 from lib_people p where ") + compared(QStringLiteral("p.pe_id")) + u'='
                      + concat(zeros, table + u'.' + column) + u')';
     } else {
         lines << QStringLiteral("  and ") + padded + QStringLiteral(" not in (")
-              << QStringLiteral("      select pe_id from lib_people)");
+              << QStringLiteral("      select ") + compared(QStringLiteral("pe_id")) + QStringLiteral(" from lib_people)");
     }
     return lines;
 }
@@ -85,7 +97,8 @@ QStringList PaddingStatements::padReaders(int n, const QString &zeros) const
 
 QStringList PaddingStatements::restorePasswords() const
 {
-    return {QStringLiteral("update lib_people set pe_passwd=pe_id"), QStringLiteral("where pe_passwd=''")};
+    return {QStringLiteral("update lib_people set pe_passwd=pe_id"),
+            QStringLiteral("where ") + compared(QStringLiteral("pe_passwd")) + QStringLiteral("=''")};
 }
 
 QStringList PaddingStatements::countReadersWithoutNumber() const
@@ -108,4 +121,42 @@ QStringList PaddingStatements::cardLengths(int limit) const
             QStringLiteral("union"),
             QStringLiteral("select distinct ") + loans + QStringLiteral(" from lib_jieshu"),
             QStringLiteral("where ") + loans + QStringLiteral("<") + QString::number(limit)};
+}
+
+QStringList PaddingStatements::anyCardToPad(const QString &table, const QString &column, int length) const
+{
+    return {QStringLiteral("select case when exists ("),
+            QStringLiteral("  select 1 from ") + table + QStringLiteral(" where ") + len(column)
+                + QStringLiteral(" between 1 and ") + QString::number(qint64(length) - 1) + u')',
+            QStringLiteral("then 1 else 0 end")};
+}
+
+QStringList PaddingStatements::longestPasswordSet(int length) const
+{
+    const QString people = len(QStringLiteral("pe_id"));
+    return {QStringLiteral("select max(case when ") + people + QStringLiteral(" between 1 and ")
+                + QString::number(qint64(length) - 1) + QStringLiteral(" then ") + QString::number(length)
+                + QStringLiteral(" else ") + people + QStringLiteral(" end) from lib_people"),
+            QStringLiteral("where ") + compared(QStringLiteral("pe_passwd")) + QStringLiteral("='' or ")
+                + compared(QStringLiteral("pe_id")) + u'=' + compared(QStringLiteral("pe_passwd"))};
+}
+
+QStringList PaddingStatements::declaredColumnTypes(const QString &table) const
+{
+    return {QStringLiteral("pragma table_info(") + table + u')'};
+}
+
+bool PaddingStatements::sqliteNumericAffinity(const QString &declaredType)
+{
+    // SQLite's rules, in their order: INT gives integer affinity; CHAR, CLOB or TEXT text; BLOB or
+    // no type none; REAL, FLOA or DOUB real; anything else (numeric, decimal, date, string, ...)
+    // numeric.
+    const QString type = declaredType.toUpper();
+    if (type.contains(QLatin1String("INT")))
+        return true;
+    for (const char *text : {"CHAR", "CLOB", "TEXT", "BLOB"}) {
+        if (type.contains(QLatin1String(text)))
+            return false;
+    }
+    return !type.trimmed().isEmpty();
 }

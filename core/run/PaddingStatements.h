@@ -5,13 +5,21 @@
 
 // The statements of the card-number padding run, line by line, in the dialect of the server.
 //
-// Microsoft SQL Server gets the program's texts as they have always been. PostgreSQL and SQLite get
-// the same statements in their own dialect: length() for len(), || for text concatenation. On
-// PostgreSQL the "padded number is not a reader's" test is written as NOT EXISTS: PostgreSQL plans
+// Microsoft SQL Server gets the program's texts as they have always been. There `=` and `in` ignore
+// trailing blanks on every text type and len() counts without them, so a card number "7 " is the
+// card number "7". PostgreSQL and SQLite get the same statements in their own dialect: length() for
+// len(), || for text concatenation, and every comparison of card numbers and passwords made between
+// rtrim()med values on both sides. Without that, PostgreSQL's varchar and text columns and every
+// SQLite column compare trailing blanks (libraries moved from char(n) columns keep them on every
+// number), and SQLite compares an integer 1234567 unequal to the text '1234567' in a column without
+// a declared type; rtrim() gives SQLite the text the value shows.
+//
+// On PostgreSQL the "padded number is not a reader's" test is written as NOT EXISTS: PostgreSQL plans
 // NOT IN (subquery) as a subplan run once per row unless the whole reader table fits in work_mem,
 // and with the stock 4 MB a single update over a large library runs for the better part of an hour;
-// NOT EXISTS becomes an anti-join whatever the memory setting. The two forms differ only when a
-// card number is NULL, and the run refuses to start on such a reader table.
+// NOT EXISTS becomes an anti-join whatever the memory setting (a hash join on the trimmed numbers).
+// The two forms differ only when a card number is NULL, and the run refuses to start on such a
+// reader table.
 class PaddingStatements
 {
 public:
@@ -21,6 +29,8 @@ public:
     static Dialect dialectFor(const QString &dbmsName);
 
     explicit PaddingStatements(Dialect dialect) : m_dialect(dialect) {}
+
+    Dialect dialect() const { return m_dialect; }
 
     // The text handed to the server: every line followed by CR LF, the last one too.
     static QString text(const QStringList &lines);
@@ -51,10 +61,25 @@ public:
     QStringList cardLengths(int limit) const;
     bool cardLengthsAsMasks() const { return m_dialect == Dialect::PostgreSQL; }
     static constexpr int MaskOverflowBit = 63;
+    // One row, 1 when a card number in `column` of `table` has a trimmed length from 1 to length - 1
+    // (the run pads it to `length`), else 0.
+    QStringList anyCardToPad(const QString &table, const QString &column, int length) const;
+    // One row: the longest password the run's last step writes (NULL when it writes none). That
+    // step copies the card number into every empty password, the marked ones included; a number
+    // shorter than `length` is counted as padded to it.
+    QStringList longestPasswordSet(int length) const;
+    // SQLite: the table's columns with their declared types (rows: cid, name, type, ...).
+    QStringList declaredColumnTypes(const QString &table) const;
+    // Whether SQLite gives a column of this declared type integer, real or numeric affinity: it then
+    // stores a text that looks like a number as that number, "0007" as 7.
+    static bool sqliteNumericAffinity(const QString &declaredType);
 
 private:
     QString len(const QString &column) const;
     QString concat(const QString &zeros, const QString &column) const;
+    // A card number or password as compared: SQL Server's own comparison ignores trailing blanks,
+    // the other dialects compare the trimmed text.
+    QString compared(const QString &column) const;
     QStringList pad(const QString &table, const QString &column, int n, const QString &zeros) const;
 
     Dialect m_dialect;

@@ -6,12 +6,20 @@
 
 namespace model {
 
+constexpr QChar IntegerMark = u'#';
+
+QString shown(const QString &value)
+{
+    return value.startsWith(IntegerMark) ? value.mid(1) : value;
+}
+
 namespace {
 
-QString rtrim(const QString &s)
+QString rtrim(const QString &value)
 {
-    if (s.isNull())
-        return s;
+    if (value.isNull())
+        return value;
+    const QString s = shown(value);
     qsizetype end = s.size();
     while (end > 0 && s[end - 1] == u' ')
         --end;
@@ -35,6 +43,11 @@ QSet<QString> idSet(const QList<Reader> &readers)
 
 } // namespace
 
+QString integer(qint64 value)
+{
+    return IntegerMark + QString::number(value);
+}
+
 QStringList Outcome::collisions() const
 {
     QStringList all;
@@ -57,7 +70,7 @@ Outcome run(const Library &before, int length)
         QStringList collisions;
         for (const Reader &r : lib.readers) {
             if (!r.id.isNull() && len(r.id) == n && ids.contains(zeros + rtrim(r.id)))
-                collisions << r.id;
+                collisions << rtrim(r.id);
         }
         out.collisionsByPass << collisions;
         for (QString &card : lib.loans) {
@@ -83,6 +96,8 @@ QString sqlLiteral(const QString &value)
 {
     if (value.isNull())
         return QStringLiteral("NULL");
+    if (value.startsWith(IntegerMark))
+        return value.mid(1);
     QString escaped = value;
     escaped.replace(u'\'', QStringLiteral("''"));
     return u'\'' + escaped + u'\'';
@@ -90,13 +105,13 @@ QString sqlLiteral(const QString &value)
 
 } // namespace
 
-QStringList tableStatements(const Library &lib, const QString &readerCardType, const QString &loanCardType)
+QStringList tableStatements(const Library &lib, const Columns &columns)
 {
     QStringList sql{QStringLiteral("drop table if exists lib_people"), QStringLiteral("drop table if exists lib_jieshu"),
-                    QStringLiteral("create table lib_people (pe_id %1, pe_passwd varchar(20), pe_name varchar(20))")
-                        .arg(readerCardType),
+                    QStringLiteral("create table lib_people (pe_id %1, pe_passwd %2, pe_name varchar(20))")
+                        .arg(columns.readerCard, columns.password),
                     QStringLiteral("create table lib_jieshu (js_id integer, js_libcard %1, js_book varchar(20))")
-                        .arg(loanCardType)};
+                        .arg(columns.loanCard)};
     for (const Reader &r : lib.readers)
         sql << QStringLiteral("insert into lib_people values (%1, %2, 'x')").arg(sqlLiteral(r.id), sqlLiteral(r.password));
     int loanId = 0;

@@ -113,6 +113,16 @@ void PaddingRun::checkBeforeChanging(int length)
     const QSqlRecord loans = db.record(QStringLiteral("lib_jieshu"));
     checkColumns(people, loans);
 
+    if (m_statements.dialect() != PaddingStatements::Dialect::SqlServer) {
+        bool cardNumbers = true;
+        bool passwords = true;
+        openSelect(m_statements.untrimmedValues(), [&] {
+            cardNumbers = qrTmp.value(0).toInt() != 0;
+            passwords = qrTmp.value(1).toInt() != 0;
+        });
+        m_statements.setUntrimmedValues(cardNumbers, passwords);
+    }
+
     if (length > 1) {
         // A reader without a card number would make every "not in (select pe_id ...)" test unknown:
         // nothing would be padded, and the run would say it succeeded.

@@ -31,7 +31,8 @@ QString PaddingStatements::len(const QString &column) const
 
 QString PaddingStatements::compared(const QString &column) const
 {
-    if (m_dialect == Dialect::SqlServer)
+    const bool untrimmed = column.endsWith(QLatin1String("pe_passwd")) ? m_untrimmedPasswords : m_untrimmedCardNumbers;
+    if (m_dialect == Dialect::SqlServer || !untrimmed)
         return column;
     return QStringLiteral("rtrim(") + column + u')';
 }
@@ -139,6 +140,13 @@ QStringList PaddingStatements::longestPasswordSet(int length) const
                 + QStringLiteral(" else ") + people + QStringLiteral(" end) from lib_people"),
             QStringLiteral("where ") + compared(QStringLiteral("pe_passwd")) + QStringLiteral("='' or ")
                 + compared(QStringLiteral("pe_id")) + u'=' + compared(QStringLiteral("pe_passwd"))};
+}
+
+QStringList PaddingStatements::untrimmedValues() const
+{
+    // On SQLite a number differs from its rtrim()med text too.
+    return {QStringLiteral("select case when exists (select 1 from lib_people where pe_id<>rtrim(pe_id)) then 1 else 0 end,"),
+            QStringLiteral("       case when exists (select 1 from lib_people where pe_passwd<>rtrim(pe_passwd)) then 1 else 0 end")};
 }
 
 QStringList PaddingStatements::declaredColumnTypes(const QString &table) const

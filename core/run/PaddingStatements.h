@@ -12,7 +12,10 @@
 // rtrim()med values on both sides. Without that, PostgreSQL's varchar and text columns and every
 // SQLite column compare trailing blanks (libraries moved from char(n) columns keep them on every
 // number), and SQLite compares an integer 1234567 unequal to the text '1234567' in a column without
-// a declared type; rtrim() gives SQLite the text the value shows.
+// a declared type; rtrim() gives SQLite the text the value shows. A reader column whose values all
+// equal their trimmed text (no trailing blanks, no SQLite numbers) is compared as it stands, so that
+// PostgreSQL and SQLite can still look card numbers up in the index on pe_id: padding never adds a
+// trailing blank, so what holds before the run holds throughout.
 //
 // On PostgreSQL the "padded number is not a reader's" test is written as NOT EXISTS: PostgreSQL plans
 // NOT IN (subquery) as a subplan run once per row unless the whole reader table fits in work_mem,
@@ -68,6 +71,15 @@ public:
     // step copies the card number into every empty password, the marked ones included; a number
     // shorter than `length` is counted as padded to it.
     QStringList longestPasswordSet(int length) const;
+    // One row: whether some reader's card number, and whether some password, differs from its
+    // rtrim()med text (1 or 0 each). Not for SQL Server, whose comparisons need no trimming.
+    QStringList untrimmedValues() const;
+    // What that found; until it is set, both are taken to need trimming.
+    void setUntrimmedValues(bool cardNumbers, bool passwords)
+    {
+        m_untrimmedCardNumbers = cardNumbers;
+        m_untrimmedPasswords = passwords;
+    }
     // SQLite: the table's columns with their declared types (rows: cid, name, type, ...).
     QStringList declaredColumnTypes(const QString &table) const;
     // Whether SQLite gives a column of this declared type integer, real or numeric affinity: it then
@@ -77,10 +89,12 @@ public:
 private:
     QString len(const QString &column) const;
     QString concat(const QString &zeros, const QString &column) const;
-    // A card number or password as compared: SQL Server's own comparison ignores trailing blanks,
-    // the other dialects compare the trimmed text.
+    // A reader's card number or password as compared: SQL Server's own comparison ignores trailing
+    // blanks, the other dialects compare the trimmed text where the column needs it.
     QString compared(const QString &column) const;
     QStringList pad(const QString &table, const QString &column, int n, const QString &zeros) const;
 
     Dialect m_dialect;
+    bool m_untrimmedCardNumbers = true;
+    bool m_untrimmedPasswords = true;
 };

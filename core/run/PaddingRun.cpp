@@ -70,14 +70,16 @@ void PaddingRun::check(bool ok)
     }
 }
 
-void PaddingRun::execSQL(const QStringList &lines)
+qint64 PaddingRun::execSQL(const QStringList &lines)
 {
     const QString text = PaddingStatements::text(lines);
     if (m_observer)
         m_observer(text);
     ServerCall call(m_view);
     check(qrTmp.exec(text));
+    const qint64 changed = qrTmp.numRowsAffected();
     qrTmp.finish();
+    return changed;
 }
 
 template<typename RowHandler>
@@ -161,7 +163,7 @@ QList<int> PaddingRun::passesFor(int length)
     return passes;
 }
 
-void PaddingRun::execute()
+void PaddingRun::execute(Ending ending)
 {
     m_view.setProgressVisible(true);
     // The length first: an invalid one stops the run before anything is changed.
@@ -171,14 +173,24 @@ void PaddingRun::execute()
     m_statements = PaddingStatements(m_forcedDialect.value_or(PaddingStatements::dialectFor(odbcDbmsName(db))));
     m_passes.clear();
     m_collisionList.clear();
+    if (m_report)
+        m_report->clear();
 
     if (!db.transaction())
         throw EDatabaseError(errorText(db.lastError()));
     RollbackGuard guard(db);
     run(length);
-    if (!db.commit())
-        throw EDatabaseError(errorText(db.lastError()));
-    guard.release();
+    if (m_beforeCommit)
+        m_beforeCommit();
+    if (ending == Ending::Commit) {
+        if (!db.commit())
+            throw EDatabaseError(errorText(db.lastError()));
+        guard.release();
+    } else {
+        guard.release();
+        if (!db.rollback())
+            throw EDatabaseError(errorText(db.lastError()));
+    }
 
     if (m_collisionList.isEmpty()) {
         m_view.addResultLine(NoCollisionLine);
@@ -190,27 +202,142 @@ void PaddingRun::execute()
     m_view.showFinished();
 }
 
+namespace {
+
+// Card numbers are compared without their trailing blanks.
+QString withoutTrailingBlanks(QString number)
+{
+    qsizetype end = number.size();
+    while (end > 0 && number.at(end - 1) == u' ')
+        --end;
+    number.truncate(end);
+    return number;
+}
+
+} // namespace
+
 void PaddingRun::run(int length)
 {
     if (const QStringList settings = m_statements.transactionSettings(); !settings.isEmpty())
         execSQL(settings);
     if (length > 1)
         checkBeforeChanging(length);
+    m_emptyPasswords.clear();
+    if (m_report) {
+        // Step "restore" gives these readers their card number; the marked ones look the same then.
+        openSelect(m_statements.readersWithEmptyPassword(), [&] {
+            const QString number = withoutTrailingBlanks(qrTmp.value(0).toString());
+            if (!number.isEmpty())
+                ++m_emptyPasswords[number];
+        });
+    }
     execSQL(m_statements.markPasswords());
     if (length > 1)
         m_passes = passesFor(length);
-    for (const int n : std::as_const(m_passes)) {
-        m_position = n * 8;
-        m_view.setProgressPosition(m_position);
-        const QString zeros = padZeros(length, n);
-        openSelect(m_statements.collisionScan(n, zeros), [&] {
-            m_collisionList += u' ';
-            m_collisionList += qrTmp.value(0).toString();
-            m_position = m_position < 100 ? m_position + 1 : 0;
-            m_view.setProgressPosition(m_position);
-        });
-        execSQL(m_statements.padLoans(n, zeros));
-        execSQL(m_statements.padReaders(n, zeros));
+    for (qsizetype i = 0; i < m_passes.size(); ++i) {
+        m_view.passStarted(m_passes[i], int(i), int(m_passes.size()));
+        runPass(length, m_passes[i]);
     }
     execSQL(m_statements.restorePasswords());
+
+    if (m_report) {
+        for (auto it = m_emptyPasswords.cbegin(); it != m_emptyPasswords.cend(); ++it)
+            m_report->emptyPasswordsFilled += it.value();
+        if (ChangeSink *sink = m_report->changes()) {
+            // Readers left with their number whose empty password became that number.
+            QStringList numbers = m_emptyPasswords.keys();
+            std::sort(numbers.begin(), numbers.end());
+            for (const QString &number : std::as_const(numbers)) {
+                for (qint64 k = m_emptyPasswords.value(number); k > 0; --k)
+                    sink->add({number, number, true, PasswordChange::WasEmpty, 0});
+            }
+        }
+        m_emptyPasswords.clear();
+    }
+}
+
+void PaddingRun::runPass(int length, int n)
+{
+    m_position = n * 8;
+    m_view.setProgressPosition(m_position);
+    const QString zeros = padZeros(length, n);
+    PassFigures figures;
+    figures.length = n;
+    openSelect(m_statements.collisionScan(n, zeros), [&] {
+        m_collisionList += u' ';
+        m_collisionList += qrTmp.value(0).toString();
+        ++figures.readersLeftAlone;
+        m_position = m_position < 100 ? m_position + 1 : 0;
+        m_view.setProgressPosition(m_position);
+    });
+    const bool listing = m_report && m_report->changes();
+    m_passReaders.clear();
+    m_passLoans.clear();
+    if (m_report) {
+        // Exactly the readers the update below pads (it tests the same condition on the same table).
+        openSelect(m_statements.readersToPad(n, zeros), [&] {
+            const QString number = withoutTrailingBlanks(qrTmp.value(0).toString());
+            const bool emptyPassword = qrTmp.value(1).toInt() == 1;
+            ++figures.readersPadded;
+            PasswordChange password = PasswordChange::Unchanged;
+            if (emptyPassword) {
+                const auto it = m_emptyPasswords.find(number);
+                if (it != m_emptyPasswords.end()) {
+                    password = PasswordChange::WasEmpty;
+                    if (--it.value() == 0)
+                        m_emptyPasswords.erase(it);
+                } else {
+                    password = PasswordChange::FollowsCard;
+                    ++figures.passwordsFollowing;
+                }
+            }
+            if (listing)
+                m_passReaders.append({number, password});
+        });
+        if (listing) {
+            openSelect(m_statements.loansToPad(n, zeros), [&] {
+                const QString number = withoutTrailingBlanks(qrTmp.value(0).toString());
+                const qint64 count = qrTmp.value(1).toLongLong();
+                m_passLoans[number] += count;
+                figures.loansPadded += count;
+            });
+        }
+    }
+    const qint64 loansChanged = execSQL(m_statements.padLoans(n, zeros));
+    const qint64 readersChanged = execSQL(m_statements.padReaders(n, zeros));
+    if (m_report)
+        reportPass(length, n, figures, loansChanged, readersChanged);
+}
+
+void PaddingRun::reportPass(int length, int n, PassFigures &figures, qint64 loansChanged, qint64 readersChanged)
+{
+    const bool listing = m_report->changes() != nullptr;
+    if (!listing)
+        figures.loansPadded = std::max<qint64>(loansChanged, 0);
+    // The listing was read before the updates with the updates' own conditions; should a driver or
+    // a trigger make the two disagree, the record would not say what happened: stop instead.
+    if ((readersChanged >= 0 && readersChanged != figures.readersPadded)
+        || (listing && loansChanged >= 0 && loansChanged != figures.loansPadded)) {
+        throw EAbort(QStringLiteral("长度为%1的借书证：数据库改动了%2位读者、%3条借阅记录，与统计的%4位读者、%5条借阅记录不符，"
+                                    "系统没有做任何改动")
+                         .arg(n)
+                         .arg(readersChanged)
+                         .arg(loansChanged)
+                         .arg(figures.readersPadded)
+                         .arg(figures.loansPadded));
+    }
+    m_report->passes.append(figures);
+    if (!listing)
+        return;
+    ChangeSink &sink = *m_report->changes();
+    const QString zeros = padZeros(length, n);
+    for (const auto &[number, password] : std::as_const(m_passReaders))
+        sink.add({number, zeros + number, true, password, m_passLoans.take(number)});
+    // What is left are card numbers no reader has.
+    QStringList loanOnly = m_passLoans.keys();
+    std::sort(loanOnly.begin(), loanOnly.end());
+    for (const QString &number : std::as_const(loanOnly))
+        sink.add({number, zeros + number, false, PasswordChange::Unchanged, m_passLoans.value(number)});
+    m_passReaders.clear();
+    m_passLoans.clear();
 }

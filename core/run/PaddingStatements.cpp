@@ -83,9 +83,35 @@ QStringList PaddingStatements::padReaders(int n, const QString &zeros) const
     return pad(QStringLiteral("lib_people"), QStringLiteral("pe_id"), n, zeros);
 }
 
+QString PaddingStatements::passwordEmpty() const
+{
+    return QStringLiteral("pe_passwd=''");
+}
+
 QStringList PaddingStatements::restorePasswords() const
 {
-    return {QStringLiteral("update lib_people set pe_passwd=pe_id"), QStringLiteral("where pe_passwd=''")};
+    return {QStringLiteral("update lib_people set pe_passwd=pe_id"), QStringLiteral("where ") + passwordEmpty()};
+}
+
+QStringList PaddingStatements::readersWithEmptyPassword() const
+{
+    return {QStringLiteral("select pe_id from lib_people"), QStringLiteral("where ") + passwordEmpty()};
+}
+
+QStringList PaddingStatements::readersToPad(int n, const QString &zeros) const
+{
+    QStringList lines{QStringLiteral("select pe_id, case when ") + passwordEmpty()
+                      + QStringLiteral(" then 1 else 0 end from lib_people")};
+    lines << padReaders(n, zeros).mid(2);
+    return lines;
+}
+
+QStringList PaddingStatements::loansToPad(int n, const QString &zeros) const
+{
+    QStringList lines{QStringLiteral("select rtrim(js_libcard), count(*) from lib_jieshu")};
+    lines << padLoans(n, zeros).mid(2);
+    lines << QStringLiteral("group by rtrim(js_libcard)");
+    return lines;
 }
 
 QStringList PaddingStatements::countReadersWithoutNumber() const

@@ -118,7 +118,7 @@ int execute(const PadOptions &options)
     try {
         connection.open(login);
     } catch (const NorvelError &e) {
-        throw EDatabaseError(QStringLiteral("无法连接数据源%1：%2").arg(login.alias, e.message()));
+        throw EAbort(QStringLiteral("无法连接数据源%1：%2").arg(login.alias, e.message().trimmed()));
     }
     const QSqlDatabase db = connection.database();
     Terminal::out(describeDatabase({login.alias, odbcDbmsName(db), odbcDbmsVersion(db), odbcDatabaseName(db)}));

@@ -227,8 +227,10 @@ void PaddingRun::run(int length)
         // Step "restore" gives these readers their card number; the marked ones look the same then.
         openSelect(m_statements.readersWithEmptyPassword(), [&] {
             const QString number = withoutTrailingBlanks(qrTmp.value(0).toString());
-            if (!number.isEmpty())
+            if (!number.isEmpty()) {
                 ++m_emptyPasswords[number];
+                ++m_report->emptyPasswordsFilled;
+            }
         });
     }
     execSQL(m_statements.markPasswords());
@@ -241,8 +243,6 @@ void PaddingRun::run(int length)
     execSQL(m_statements.restorePasswords());
 
     if (m_report) {
-        for (auto it = m_emptyPasswords.cbegin(); it != m_emptyPasswords.cend(); ++it)
-            m_report->emptyPasswordsFilled += it.value();
         if (ChangeSink *sink = m_report->changes()) {
             // Readers left with their number whose empty password became that number.
             QStringList numbers = m_emptyPasswords.keys();

@@ -5,6 +5,7 @@
 #include "platform/Exceptions.h"
 #include "platform/IntConversion.h"
 
+#include <QSet>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlField>
@@ -236,6 +237,14 @@ void PaddingRun::run(int length)
     execSQL(m_statements.markPasswords());
     if (length > 1)
         m_passes = passesFor(length);
+    m_loanCards.clear();
+    if (m_report && m_report->changes() && !m_passes.isEmpty()) {
+        // One scan for the loans of every pass: the card numbers shorter than L and their loans.
+        openSelect(m_statements.shortLoanCards(length), [&] {
+            const QString number = withoutTrailingBlanks(qrTmp.value(0).toString());
+            m_loanCards[int(number.size())][number] += qrTmp.value(1).toLongLong();
+        });
+    }
     for (qsizetype i = 0; i < m_passes.size(); ++i) {
         m_view.passStarted(m_passes[i], int(i), int(m_passes.size()));
         runPass(length, m_passes[i]);
@@ -263,16 +272,19 @@ void PaddingRun::runPass(int length, int n)
     const QString zeros = padZeros(length, n);
     PassFigures figures;
     figures.length = n;
+    const bool listing = m_report && m_report->changes();
+    m_passReaders.clear();
+    m_passCollisions.clear();
     openSelect(m_statements.collisionScan(n, zeros), [&] {
+        const QString number = qrTmp.value(0).toString();
         m_collisionList += u' ';
-        m_collisionList += qrTmp.value(0).toString();
+        m_collisionList += number;
         ++figures.readersLeftAlone;
+        if (listing)
+            m_passCollisions << withoutTrailingBlanks(number);
         m_position = m_position < 100 ? m_position + 1 : 0;
         m_view.setProgressPosition(m_position);
     });
-    const bool listing = m_report && m_report->changes();
-    m_passReaders.clear();
-    m_passLoans.clear();
     if (m_report) {
         // Exactly the readers the update below pads (it tests the same condition on the same table).
         openSelect(m_statements.readersToPad(n, zeros), [&] {
@@ -294,14 +306,6 @@ void PaddingRun::runPass(int length, int n)
             if (listing)
                 m_passReaders.append({number, password});
         });
-        if (listing) {
-            openSelect(m_statements.loansToPad(n, zeros), [&] {
-                const QString number = withoutTrailingBlanks(qrTmp.value(0).toString());
-                const qint64 count = qrTmp.value(1).toLongLong();
-                m_passLoans[number] += count;
-                figures.loansPadded += count;
-            });
-        }
     }
     const qint64 loansChanged = execSQL(m_statements.padLoans(n, zeros));
     const qint64 readersChanged = execSQL(m_statements.padReaders(n, zeros));
@@ -311,33 +315,66 @@ void PaddingRun::runPass(int length, int n)
 
 void PaddingRun::reportPass(int length, int n, PassFigures &figures, qint64 loansChanged, qint64 readersChanged)
 {
-    const bool listing = m_report->changes() != nullptr;
-    if (!listing)
-        figures.loansPadded = std::max<qint64>(loansChanged, 0);
-    // The listing was read before the updates with the updates' own conditions; should a driver or
-    // a trigger make the two disagree, the record would not say what happened: stop instead.
-    if ((readersChanged >= 0 && readersChanged != figures.readersPadded)
-        || (listing && loansChanged >= 0 && loansChanged != figures.loansPadded)) {
-        throw EAbort(QStringLiteral("长度为%1的借书证：数据库改动了%2位读者、%3条借阅记录，与统计的%4位读者、%5条借阅记录不符，"
-                                    "系统没有做任何改动")
+    figures.loansPadded = std::max<qint64>(loansChanged, 0);
+    // The readers were read before the update with the update's own condition; should a driver or
+    // a trigger make the two disagree, the report would not say what happened: stop instead.
+    if (readersChanged >= 0 && readersChanged != figures.readersPadded) {
+        throw EAbort(QStringLiteral("长度为%1的借书证：数据库改动了%2位读者，与统计的%3位读者不符，系统没有做任何改动")
                          .arg(n)
                          .arg(readersChanged)
-                         .arg(loansChanged)
-                         .arg(figures.readersPadded)
-                         .arg(figures.loansPadded));
+                         .arg(figures.readersPadded));
     }
+    if (m_report->changes())
+        listPass(length, n, figures, loansChanged);
     m_report->passes.append(figures);
-    if (!listing)
-        return;
+}
+
+void PaddingRun::listPass(int length, int n, PassFigures &figures, qint64 loansChanged)
+{
     ChangeSink &sink = *m_report->changes();
     const QString zeros = padZeros(length, n);
-    for (const auto &[number, password] : std::as_const(m_passReaders))
-        sink.add({number, zeros + number, true, password, m_passLoans.take(number)});
-    // What is left are card numbers no reader has.
-    QStringList loanOnly = m_passLoans.keys();
+    // The loans of this length, by card number, as they were before the passes. A loan is padded
+    // exactly when a reader with its number is (the two updates test the same condition on the same
+    // readers); a number no reader has was padded unless its padded form is a reader's.
+    QHash<QString, qint64> loans = m_loanCards.take(n);
+    qint64 moved = 0;
+    for (const auto &[number, password] : std::as_const(m_passReaders)) {
+        const qint64 count = loans.take(number);
+        moved += count;
+        sink.add({number, zeros + number, true, password, count});
+    }
+    for (const QString &number : std::as_const(m_passCollisions))
+        loans.remove(number);
+    QStringList loanOnly = loans.keys();
     std::sort(loanOnly.begin(), loanOnly.end());
+    qint64 loanOnlyCount = 0;
     for (const QString &number : std::as_const(loanOnly))
-        sink.add({number, zeros + number, false, PasswordChange::Unchanged, m_passLoans.value(number)});
+        loanOnlyCount += loans.value(number);
+    if (!loanOnly.isEmpty() && loansChanged != moved + loanOnlyCount) {
+        // Some of them were left alone: ask which padded forms are readers' numbers. (No reader
+        // padded in this pass can have one of them: its number differs from each of these.)
+        QSet<QString> taken;
+        for (qsizetype at = 0; at < loanOnly.size(); at += 500) {
+            QStringList padded;
+            for (const QString &number : loanOnly.mid(at, 500))
+                padded << zeros + number;
+            openSelect(m_statements.readersAmong(padded),
+                       [&] { taken.insert(withoutTrailingBlanks(qrTmp.value(0).toString())); });
+        }
+        loanOnly.removeIf([&](const QString &number) { return taken.contains(zeros + number); });
+        loanOnlyCount = 0;
+        for (const QString &number : std::as_const(loanOnly))
+            loanOnlyCount += loans.value(number);
+    }
+    if (loansChanged >= 0 && loansChanged != moved + loanOnlyCount) {
+        throw EAbort(QStringLiteral("长度为%1的借书证：数据库改动了%2条借阅记录，与统计的%3条借阅记录不符，系统没有做任何改动")
+                         .arg(n)
+                         .arg(loansChanged)
+                         .arg(moved + loanOnlyCount));
+    }
+    figures.loansPadded = moved + loanOnlyCount;
+    for (const QString &number : std::as_const(loanOnly))
+        sink.add({number, zeros + number, false, PasswordChange::Unchanged, loans.value(number)});
     m_passReaders.clear();
-    m_passLoans.clear();
+    m_passCollisions.clear();
 }

@@ -108,6 +108,7 @@ private:
     void run(int length);
     void runPass(int length, int n);
     void reportPass(int length, int n, PassFigures &figures, qint64 loansChanged, qint64 readersChanged);
+    void listPass(int length, int n, PassFigures &figures, qint64 loansChanged);
 
     QSqlQuery &qrTmp;
     PaddingRunView &m_view;
@@ -129,5 +130,7 @@ private:
         PasswordChange password;
     };
     QList<PaddedReader> m_passReaders;
-    QHash<QString, qint64> m_passLoans;
+    QStringList m_passCollisions;
+    // While listing: the loans' card numbers shorter than L, by length, with their numbers of loans.
+    QHash<int, QHash<QString, qint64>> m_loanCards;
 };

@@ -106,12 +106,21 @@ QStringList PaddingStatements::readersToPad(int n, const QString &zeros) const
     return lines;
 }
 
-QStringList PaddingStatements::loansToPad(int n, const QString &zeros) const
+QStringList PaddingStatements::shortLoanCards(int limit) const
 {
-    QStringList lines{QStringLiteral("select rtrim(js_libcard), count(*) from lib_jieshu")};
-    lines << padLoans(n, zeros).mid(2);
-    lines << QStringLiteral("group by rtrim(js_libcard)");
-    return lines;
+    const QString length = len(QStringLiteral("js_libcard"));
+    return {QStringLiteral("select rtrim(js_libcard), count(*) from lib_jieshu"),
+            QStringLiteral("where ") + length + QStringLiteral(">=1 and ") + length + u'<' + QString::number(limit),
+            QStringLiteral("group by rtrim(js_libcard)")};
+}
+
+QStringList PaddingStatements::readersAmong(const QStringList &numbers) const
+{
+    QStringList quoted;
+    for (QString number : numbers)
+        quoted << u'\'' + number.replace(u'\'', QStringLiteral("''")) + u'\'';
+    return {QStringLiteral("select pe_id from lib_people"),
+            QStringLiteral("where rtrim(pe_id) in (") + quoted.join(u',') + u')'};
 }
 
 QStringList PaddingStatements::countReadersWithoutNumber() const

@@ -47,8 +47,11 @@ public:
     QStringList readersWithEmptyPassword() const;
     // The readers that padReaders(n, zeros) changes: the card number and 1 where the password is empty.
     QStringList readersToPad(int n, const QString &zeros) const;
-    // The loans that padLoans(n, zeros) changes: per card number (trailing blanks removed), how many.
-    QStringList loansToPad(int n, const QString &zeros) const;
+    // The loans' card numbers (trailing blanks removed) of lengths 1 .. limit-1, and how many
+    // loans each has.
+    QStringList shortLoanCards(int limit) const;
+    // The readers whose card number is one of `numbers`.
+    QStringList readersAmong(const QStringList &numbers) const;
 
     // Checks the run makes before it changes anything.
     // The number of readers without a card number (NULL).

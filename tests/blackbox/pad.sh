@@ -19,6 +19,8 @@ nv_options "--pad PROGRAM --backend pg|sqlite" pad backend -- "$@"
 [ -x "$PAD" ] || bb_fail "--pad must name the built norvel-pad"
 
 bb_init "pad-$BACKEND"
+# A terminal command on a server without a display: no Qt GUI or Widgets, no DISPLAY below.
+! ldd "$PAD" | grep -Eq 'libQt6(Gui|Widgets)' || bb_fail "norvel-pad links Qt GUI or Widgets"
 bb_odbc_init
 DSN="BbPad$$"
 case $BACKEND in

@@ -136,6 +136,47 @@ private slots:
         QCOMPARE(check.value("Other/Key").toString(), QStringLiteral("value"));
     }
 
+    // A line a plain INI parser cannot read (no "=" in it, or a header without "]") is no reason to
+    // refuse a save or to call a save that reached the disk failed. Both ways the program writes:
+    // straight away, and after reading the file first in the same process (as the dialog does).
+    void writeBesideUnreadableLines_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<bool>("readFirst");
+        const QByteArray hashAbove = "# written by the administrator\n[General]\nODBCNAME=Old\n";
+        const QByteArray hashInOther = "[General]\nODBCNAME=Old\n\n[Other]\n# note\nKey=value\n";
+        const QByteArray damagedHeader = "[General\nODBCNAME=Old\n";
+        QTest::newRow("# line above [General], written straight away") << hashAbove << false;
+        QTest::newRow("# line above [General], read first") << hashAbove << true;
+        QTest::newRow("# line in another section, written straight away") << hashInOther << false;
+        QTest::newRow("# line in another section, read first") << hashInOther << true;
+        QTest::newRow("[General without ], written straight away") << damagedHeader << false;
+        QTest::newRow("[General without ], read first") << damagedHeader << true;
+    }
+    void writeBesideUnreadableLines()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(bool, readFirst);
+        testenv::SettingsDir dir;
+        dir.writeLibFile(file);
+        if (readFirst) {
+            MachineStore reader;
+            QVERIFY(reader.OpenKeyReadOnly(SettingsKey));
+            QCOMPARE(reader.ReadString("ODBCNAME"), QStringLiteral("Old"));
+        }
+        MachineStore reg;
+        QVERIFY2(reg.OpenKey(SettingsKey, false), "the key was not opened for writing");
+        try {
+            reg.WriteString("ODBCNAME", "New");
+        } catch (const ERegistryException &error) {
+            QFAIL(qPrintable(error.message() + " raised; the file then held:\n" + QString::fromUtf8(dir.readLibFile())));
+        }
+        reg.CloseKey();
+        MachineStore again;
+        QVERIFY(again.OpenKeyReadOnly(SettingsKey));
+        QCOMPARE(again.ReadString("ODBCNAME"), QStringLiteral("New"));
+    }
+
     // As a user who may not write there: creating keys raises, opening for writing says no,
     // reading a file the user may not read counts as no key at all.
     void unprivilegedUser()

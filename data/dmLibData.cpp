@@ -3,10 +3,9 @@
 #include "common/unGlobal.h"
 #include "data/DbWaitCursor.h"
 #include "data/OdbcConnection.h"
+#include "data/StoredSettings.h"
 #include "forms/frmFlash.h"
-#include "platform/AnsiCodec.h"
 #include "platform/Exceptions.h"
-#include "platform/MachineStore.h"
 
 #include <QSqlError>
 
@@ -58,17 +57,15 @@ QString TLibDM::dbmsName() const
 
 void TLibDM::readStoredSettings()
 {
-    MachineStore reg;
-    // A key that exists but cannot be read counts as missing: the design values stay.
-    if (!reg.KeyExists(SettingsKey) || !reg.OpenKeyReadOnly(SettingsKey))
+    // The dialog reads the settings through the same class: a file the one takes, the other takes
+    // alike. A key that exists but cannot be read counts as missing: the design values stay.
+    StoredSettings stored;
+    if (!stored.open())
         return;
-    m_aliasName = TrimSetting(reg.ReadString(QStringLiteral("ODBCNAME")));
+    m_aliasName = stored.odbcName();
     m_params.clear();
-    const QString user = TrimSetting(reg.ReadString(QStringLiteral("USERNAME")));
-    m_params << QStringLiteral("USER NAME=") + fromAnsi(DecodeParam(toAnsi(user)));
-    const QString password = TrimSetting(reg.ReadString(QStringLiteral("PASSWORD")));
-    m_params << QStringLiteral("PASSWORD=") + fromAnsi(DecodeParam(toAnsi(password)));
-    reg.CloseKey();
+    m_params << QStringLiteral("USER NAME=") + stored.userName();
+    m_params << QStringLiteral("PASSWORD=") + stored.password();
 }
 
 void TLibDM::LibDBBeforeConnect()

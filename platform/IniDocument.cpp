@@ -437,7 +437,11 @@ void IniDocument::setString(const QString &key, const QString &text)
     }
 
     if (own >= 0) {
-        m_lines[own].text.replace(ownParsed.replaceStart, ownParsed.replaceEnd - ownParsed.replaceStart, written);
+        QByteArray &line = m_lines[own].text;
+        line.replace(ownParsed.replaceStart, ownParsed.replaceEnd - ownParsed.replaceStart, written);
+        // Qt 6.4 takes blanks between a byte-order mark and the first key as part of the key.
+        if (own == 0 && !m_bom.isEmpty())
+            line.remove(0, qsizetype(std::find_if_not(line.cbegin(), line.cend(), isBlank) - line.cbegin()));
         return;
     }
     const auto insertLine = [this](qsizetype at, const QByteArray &lineText) {

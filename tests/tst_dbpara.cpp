@@ -520,6 +520,9 @@ private slots:
             << QByteArray("[General]\nODBCNAME=Old\n[general]\nODBCNAME=Lib\nUSERNAME=3403\nPASSWORD=3403\n")
             << QStringList{"Lib", "a", "a"}
             << QByteArray("[General]\nODBCNAME=Old\n[general]\nODBCNAME=NewLib\nUSERNAME=37073403\nPASSWORD=340334043407\n");
+        QTest::newRow("byte-order mark, first value indented")
+            << QByteArray("\xef\xbb\xbf  ODBCNAME = Lib\n") << QStringList{"Lib", "", ""}
+            << QByteArray("\xef\xbb\xbfODBCNAME = NewLib\nUSERNAME=37073403\nPASSWORD=340334043407\n");
         QTest::newRow("empty file") << QByteArray("") << QStringList{"", "", ""}
                                     << QByteArray("[General]\nODBCNAME=NewLib\nUSERNAME=37073403\nPASSWORD=340334043407\n");
     }
@@ -554,6 +557,12 @@ private slots:
         QCOMPARE(settings.readLibFile(), saved);
         QCOMPARE(filesUnder(settings.path()), (QStringList{"Kestavo", "Kestavo/Lib.conf"}));
         QCOMPARE(QFileInfo(settings.libFile()).permissions(), permissions);
+
+        // What an earlier version of the program, reading through QSettings, finds in the file.
+        const QSettings qt(settings.libFile(), QSettings::NativeFormat);
+        QCOMPARE(qt.value("ODBCNAME").toString(), QStringLiteral("NewLib"));
+        QCOMPARE(qt.value("USERNAME").toString(), QStringLiteral("37073403"));
+        QCOMPARE(qt.value("PASSWORD").toString(), QStringLiteral("340334043407"));
 
         TLibDM next(TLibDM::Open::Later);
         next.readStoredSettings();

@@ -14,3 +14,8 @@ QString odbcAttributeValue(const QString &value);
 // "Microsoft SQL Server", "PostgreSQL", "SQLite", ... Empty when the connection is not an open
 // ODBC connection.
 QString odbcDbmsName(const QSqlDatabase &db);
+
+// The server's version and the database the connection works on, as the driver reports them
+// (SQL_DBMS_VER, SQL_DATABASE_NAME); empty when it does not say.
+QString odbcDbmsVersion(const QSqlDatabase &db);
+QString odbcDatabaseName(const QSqlDatabase &db);

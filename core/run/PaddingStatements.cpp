@@ -83,9 +83,44 @@ QStringList PaddingStatements::padReaders(int n, const QString &zeros) const
     return pad(QStringLiteral("lib_people"), QStringLiteral("pe_id"), n, zeros);
 }
 
+QString PaddingStatements::passwordEmpty() const
+{
+    return QStringLiteral("pe_passwd=''");
+}
+
 QStringList PaddingStatements::restorePasswords() const
 {
-    return {QStringLiteral("update lib_people set pe_passwd=pe_id"), QStringLiteral("where pe_passwd=''")};
+    return {QStringLiteral("update lib_people set pe_passwd=pe_id"), QStringLiteral("where ") + passwordEmpty()};
+}
+
+QStringList PaddingStatements::readersWithEmptyPassword() const
+{
+    return {QStringLiteral("select pe_id from lib_people"), QStringLiteral("where ") + passwordEmpty()};
+}
+
+QStringList PaddingStatements::readersToPad(int n, const QString &zeros) const
+{
+    QStringList lines{QStringLiteral("select pe_id, case when ") + passwordEmpty()
+                      + QStringLiteral(" then 1 else 0 end from lib_people")};
+    lines << padReaders(n, zeros).mid(2);
+    return lines;
+}
+
+QStringList PaddingStatements::shortLoanCards(int limit) const
+{
+    const QString length = len(QStringLiteral("js_libcard"));
+    return {QStringLiteral("select rtrim(js_libcard), count(*) from lib_jieshu"),
+            QStringLiteral("where ") + length + QStringLiteral(">=1 and ") + length + u'<' + QString::number(limit),
+            QStringLiteral("group by rtrim(js_libcard)")};
+}
+
+QStringList PaddingStatements::readersAmong(const QStringList &numbers) const
+{
+    QStringList quoted;
+    for (QString number : numbers)
+        quoted << u'\'' + number.replace(u'\'', QStringLiteral("''")) + u'\'';
+    return {QStringLiteral("select pe_id from lib_people"),
+            QStringLiteral("where rtrim(pe_id) in (") + quoted.join(u',') + u')'};
 }
 
 QStringList PaddingStatements::countReadersWithoutNumber() const

@@ -7,6 +7,9 @@
 #include "platform/Artwork.h"
 #include "platform/NorvelApplication.h"
 
+#include <QByteArray>
+#include <QString>
+
 StartedProgram startProgram(const MainWindowFactory &createMainWindow)
 {
     StartedProgram program;
@@ -24,8 +27,78 @@ StartedProgram startProgram(const MainWindowFactory &createMainWindow)
     return program;
 }
 
+namespace {
+
+const char *const HelpText =
+    "用法: norvel [--help] [--version]\n"
+    "\n"
+    "扩展借书证到统一长度（窗口程序，需要图形显示）：给图书馆借还系统数据库中\n"
+    "短于设定长度（默认9位）的借书证号前面补0，借阅记录随之改动；补0后会与现有\n"
+    "证号重复的证号不改动，处理后列出。全部改动在一个事务中完成。\n"
+    "\n"
+    "  --help     显示本说明\n"
+    "  --version  显示版本\n"
+    "\n"
+    "连接参数在/etc/xdg/Kestavo/Lib.conf（设置了XDG_CONFIG_DIRS时在它的第一个\n"
+    "目录下）。连接不上时程序打开\"设置数据库【Lib】连接参数\"对话框，在那里修改\n"
+    "并保存（需要root权限），下次启动生效。\n"
+    "\n"
+    "没有图形显示时（例如通过SSH登录服务器）请用norvel-pad，在终端上做同样的\n"
+    "处理。详见man norvel和man norvel-pad。\n";
+
+bool haveDisplay()
+{
+    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+        || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+}
+
+int usageError(std::FILE *err, const QString &message)
+{
+    std::fprintf(err, "norvel: %s（见norvel --help）\n", message.toUtf8().constData());
+    return 64;
+}
+
+// Help and version end the program: it fails only when the answer could not be written.
+int answer(std::FILE *out, const char *text)
+{
+    std::fputs(text, out);
+    return std::fflush(out) == 0 && !std::ferror(out) ? 0 : 1;
+}
+
+} // namespace
+
+std::optional<int> answerBeforeStart(int argc, char **argv, std::FILE *out, std::FILE *err)
+{
+    bool help = false;
+    bool version = false;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray argument(argv[i]);
+        if (argument == "--help" || argument == "-h")
+            help = true;
+        else if (argument == "--version")
+            version = true;
+        else if (argument.startsWith('-'))
+            return usageError(err, QStringLiteral("未知的选项%1").arg(QString::fromLocal8Bit(argument)));
+        else
+            return usageError(err, QStringLiteral("多余的参数%1").arg(QString::fromLocal8Bit(argument)));
+    }
+    if (help)
+        return answer(out, HelpText);
+    if (version)
+        return answer(out, "norvel " NORVEL_VERSION "\n");
+    if (!haveDisplay()) {
+        std::fputs("norvel: 没有图形显示（DISPLAY和WAYLAND_DISPLAY都没有设置），无法打开窗口；"
+                   "在终端上请用norvel-pad\n",
+                   err);
+        return 1;
+    }
+    return std::nullopt;
+}
+
 int runNorvel(int &argc, char **argv)
 {
+    if (const std::optional<int> status = answerBeforeStart(argc, argv, stdout, stderr))
+        return *status;
     StatusText.clear();
     NorvelApplication app(argc, argv);
     Artwork::installApplicationIcon();

@@ -22,6 +22,7 @@ NORVEL_TEST_PACKAGES=(postgresql postgresql-client dpkg-dev file desktop-file-ut
 install_packages() {
     local missing=() p
     for p in "$@"; do
+        [[ " ${missing[*]} " == *" $p "* ]] && continue
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
     done
     [ ${#missing[@]} -eq 0 ] && return 0

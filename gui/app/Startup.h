@@ -21,8 +21,10 @@ using MainWindowFactory = std::function<std::unique_ptr<QWidget>()>;
 
 // Creates the data module (which opens the connection) and chooses the window: the main window
 // when the status is "OK", the connection-settings dialog otherwise, and also whenever creating the
-// data module or the main window raised an error. Such an error is not shown: the dialog is the
-// report. The window is not shown yet.
+// data module or the main window raised an error. Such an error is not shown on screen: the dialog
+// is the report. Its text goes to standard error in one line, for example
+//   norvel: cannot connect to data source "LibODBC": <the driver's message>
+// The window is not shown yet.
 StartedProgram startProgram(const MainWindowFactory &createMainWindow = {});
 
 // What the command line and the environment settle before any Qt application object exists, so

@@ -15,15 +15,18 @@
 
 namespace {
 
-// Puts the transaction back unless the run got to its commit.
+// Puts the transaction back unless the run got to its commit. A rollback that fails leaves the
+// connection in a state nobody knows (the driver may still think a transaction is open, and the next
+// run's statements would then commit one by one): the connection is closed, so that nothing more
+// runs on it.
 class RollbackGuard
 {
 public:
     explicit RollbackGuard(QSqlDatabase db) : m_db(std::move(db)) {}
     ~RollbackGuard()
     {
-        if (m_active)
-            m_db.rollback();
+        if (m_active && !m_db.rollback())
+            m_db.close();
     }
     RollbackGuard(const RollbackGuard &) = delete;
     RollbackGuard &operator=(const RollbackGuard &) = delete;
@@ -189,8 +192,11 @@ void PaddingRun::execute(Ending ending)
         guard.release();
     } else {
         guard.release();
-        if (!db.rollback())
-            throw EDatabaseError(errorText(db.lastError()));
+        if (!db.rollback()) {
+            const QString message = errorText(db.lastError());
+            db.close();
+            throw EDatabaseError(message);
+        }
     }
 
     if (m_collisionList.isEmpty()) {

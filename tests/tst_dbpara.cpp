@@ -473,6 +473,103 @@ private slots:
                                            "PASSWORD=" + QString::fromLatin1(DecodeParam(stored[2].toLatin1()))}));
     }
 
+    // Files an administrator wrote or changed by hand: start-up and the dialog read the same values
+    // from them, and a save replaces the three values in their own lines (or adds them to the
+    // General section) and keeps the rest byte for byte: comments, blank lines, other sections,
+    // unknown keys, the byte-order mark, the line ends. "USERNAME=3403" is the login "a"; the save
+    // types "NewLib", "sa" and "abc".
+    void handEditedFile_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QStringList>("fields");   // as both read them
+        QTest::addColumn<QByteArray>("saved");
+        QTest::newRow("CR LF, comment above [General]")
+            << QByteArray("# written by the administrator\r\n[General]\r\nODBCNAME=Lib\r\nUSERNAME=3403\r\nPASSWORD=\r\n")
+            << QStringList{"Lib", "a", ""}
+            << QByteArray("# written by the administrator\r\n[General]\r\nODBCNAME=NewLib\r\nUSERNAME=37073403\r\n"
+                          "PASSWORD=340334043407\r\n");
+        QTest::newRow("byte-order mark, blank lines, comments")
+            << QByteArray("\xef\xbb\xbf; Norvel\n\n[General]\n# the data source\nODBCNAME = Lib ; main library\n\n; login\n"
+                          "USERNAME=\" 3403\"\nPASSWORD=3403\n\n")
+            << QStringList{"Lib", "a", "a"}
+            << QByteArray("\xef\xbb\xbf; Norvel\n\n[General]\n# the data source\nODBCNAME = NewLib ; main library\n\n; login\n"
+                          "USERNAME=37073403\nPASSWORD=340334043407\n\n");
+        QTest::newRow("other sections, unknown keys")
+            << QByteArray("[Before]\nODBCNAME=NotThis\n# a line Qt cannot read\n\n[General]\nNOTE=kept\nODBCNAME=Lib\n"
+                          "PASSWORD=3403\nUSERNAME=3403\nODBC=x\n\n[After]\nKey=value\nUSERNAME=NotThis\n")
+            << QStringList{"Lib", "a", "a"}
+            << QByteArray("[Before]\nODBCNAME=NotThis\n# a line Qt cannot read\n\n[General]\nNOTE=kept\nODBCNAME=NewLib\n"
+                          "PASSWORD=340334043407\nUSERNAME=37073403\nODBC=x\n\n[After]\nKey=value\nUSERNAME=NotThis\n");
+        QTest::newRow("headers without ]")
+            << QByteArray("[General\nODBCNAME=Lib\nUSERNAME=3403\nPASSWORD=\n[Other ; note\nKey=value\n")
+            << QStringList{"Lib", "a", ""}
+            << QByteArray("[General]\nODBCNAME=NewLib\nUSERNAME=37073403\nPASSWORD=340334043407\n[Other] ; note\nKey=value\n");
+        QTest::newRow("values missing")
+            << QByteArray("# by hand\n[General]\nNOTE=kept\n# end of General\n\n[Other]\nKey=value\n")
+            << QStringList{"", "", ""}
+            << QByteArray("# by hand\n[General]\nNOTE=kept\nODBCNAME=NewLib\nUSERNAME=37073403\nPASSWORD=340334043407\n"
+                          "# end of General\n\n[Other]\nKey=value\n");
+        QTest::newRow("no General section, no line end at the end")
+            << QByteArray("# by hand\r\n[Other]\r\nKey=value") << QStringList{"", "", ""}
+            << QByteArray("# by hand\r\n[Other]\r\nKey=value\r\n\r\n[General]\r\nODBCNAME=NewLib\r\nUSERNAME=37073403\r\n"
+                          "PASSWORD=340334043407\r\n");
+        QTest::newRow("values before any header")
+            << QByteArray("ODBCNAME=Lib\nUSERNAME=3403\n\n[Other]\nKey=value\n") << QStringList{"Lib", "a", ""}
+            << QByteArray("ODBCNAME=NewLib\nUSERNAME=37073403\nPASSWORD=340334043407\n\n[Other]\nKey=value\n");
+        QTest::newRow("a value twice: the later one counts")
+            << QByteArray("[General]\nODBCNAME=Old\n[general]\nODBCNAME=Lib\nUSERNAME=3403\nPASSWORD=3403\n")
+            << QStringList{"Lib", "a", "a"}
+            << QByteArray("[General]\nODBCNAME=Old\n[general]\nODBCNAME=NewLib\nUSERNAME=37073403\nPASSWORD=340334043407\n");
+        QTest::newRow("byte-order mark, first value indented")
+            << QByteArray("\xef\xbb\xbf  ODBCNAME = Lib\n") << QStringList{"Lib", "", ""}
+            << QByteArray("\xef\xbb\xbfODBCNAME = NewLib\nUSERNAME=37073403\nPASSWORD=340334043407\n");
+        QTest::newRow("empty file") << QByteArray("") << QStringList{"", "", ""}
+                                    << QByteArray("[General]\nODBCNAME=NewLib\nUSERNAME=37073403\nPASSWORD=340334043407\n");
+    }
+    void handEditedFile()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QStringList, fields);
+        QFETCH(QByteArray, saved);
+        SettingsDir settings;
+        settings.writeLibFile(file);
+        const QFile::Permissions permissions = QFileInfo(settings.libFile()).permissions();
+        {
+            TLibDM dm(TLibDM::Open::Later);
+            dm.readStoredSettings();
+            QCOMPARE(dm.aliasName(), fields[0]);
+            QCOMPARE(dm.params(), (QStringList{"USER NAME=" + fields[1], "PASSWORD=" + fields[2]}));
+        }
+
+        MessageBoxWatcher boxes;
+        TDbPara dialog;
+        QVERIFY(openOnScreen(dialog));
+        QCOMPARE((QStringList{control<QLineEdit>(dialog, "edOdbc")->text(), control<QLineEdit>(dialog, "edUser")->text(),
+                              control<QLineEdit>(dialog, "edPass")->text()}),
+                 fields);
+        QTest::mouseClick(control<QPushButton>(dialog, "btMod"), Qt::LeftButton);
+        typeInto(dialog, "edOdbc", "NewLib");
+        typeInto(dialog, "edUser", "sa");
+        typeInto(dialog, "edPass", "abc");
+        QTest::mouseClick(control<QPushButton>(dialog, "btOk"), Qt::LeftButton);
+        QVERIFY(!dialog.isVisible());
+        QCOMPARE(boxes.count(), 0);
+        QCOMPARE(settings.readLibFile(), saved);
+        QCOMPARE(filesUnder(settings.path()), (QStringList{"Kestavo", "Kestavo/Lib.conf"}));
+        QCOMPARE(QFileInfo(settings.libFile()).permissions(), permissions);
+
+        // What an earlier version of the program, reading through QSettings, finds in the file.
+        const QSettings qt(settings.libFile(), QSettings::NativeFormat);
+        QCOMPARE(qt.value("ODBCNAME").toString(), QStringLiteral("NewLib"));
+        QCOMPARE(qt.value("USERNAME").toString(), QStringLiteral("37073403"));
+        QCOMPARE(qt.value("PASSWORD").toString(), QStringLiteral("340334043407"));
+
+        TLibDM next(TLibDM::Open::Later);
+        next.readStoredSettings();
+        QCOMPARE(next.aliasName(), QStringLiteral("NewLib"));
+        QCOMPARE(next.params(), (QStringList{"USER NAME=sa", "PASSWORD=abc"}));
+    }
+
     // A login name or password outside ASCII is stored as the bytes of the system's encoding and
     // comes back as it was typed.
     void nonAsciiLoginRoundTrips()

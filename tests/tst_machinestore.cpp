@@ -70,6 +70,14 @@ private slots:
         QTest::newRow("list") << QByteArray("[General]\nODBCNAME=a, b\n") << QString();
         QTest::newRow("byte array") << QByteArray("[General]\nODBCNAME=@ByteArray(Lib)\n") << QString();
         QTest::newRow("variant") << QByteArray("[General]\nODBCNAME=@Variant(\\0\\0\\0\\x2\\0\\0\\0\\x1)\n") << QString();
+        // Hand-edited files: one value per line, where Qt would run on into the next line.
+        QTest::newRow("open quote ends with its line")
+            << QByteArray("[General]\nODBCNAME=\"Lib\nUSERNAME=3403\n") << "Lib";
+        QTest::newRow("backslash at the end of a line")
+            << QByteArray("[General]\r\nODBCNAME=Lib\\\r\nUSERNAME=3403\r\n") << "Lib";
+        QTest::newRow("damaged header, comments, byte-order mark")
+            << QByteArray("\xef\xbb\xbf# by hand\n[General\n; the source\nODBCNAME=Lib\n") << "Lib";
+        QTest::newRow("value only in another section") << QByteArray("[General]\n[Other]\nODBCNAME=Lib\n") << "";
     }
     void readValues()
     {
@@ -91,6 +99,135 @@ private slots:
         } else {
             QCOMPARE(reg.ReadString("ODBCNAME"), value);
         }
+    }
+
+    // Files as earlier versions wrote them, or as a person may have changed them, read exactly as
+    // Qt's own settings class reads them: the same text, nothing, or a value of another type.
+    void readsAsQtDoes_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        const auto value = [](const char *name, const QByteArray &written) {
+            QTest::newRow(name) << QByteArray("[General]\nODBCNAME=" + written + "\n");
+        };
+        value("plain", "LibODBC");
+        value("empty", "");
+        value("quoted blanks", "\"  Lib  \"");
+        value("quoted ; , =", "\"a;b, c=d\"");
+        value("escaped quotes and backslash", "\\\"q\\\" a\\\\b");
+        value("control escapes", "a\\tb\\nc\\x1\\x66\\0");
+        value("hex and octal", "\\x41\\101\\x4e2d");
+        value("unknown escape", "a\\qb");
+        value("escape at the end", "ab  \\");
+        value("@@", "@@ByteArray(x)");
+        value("@String", "@String(\\0\\x31)");
+        value("UTF-8", "\xe5\x9b\xbe\xe4\xb9\xa6\xe9\xa6\x86");
+        value("broken UTF-8", "a\xff\xfe" "b");
+        value("blanks around unquoted", " \t x  y \t ");
+        value("quoted then unquoted", "\"x\" y ");
+        value("inline comment", "Lib ; the main one");
+        value("quoted ; then comment", "\"a;b\" ; c");
+        value("list", "a, b");
+        value("quoted list", "\"a\", \"b\"");
+        value("list of typed values", "@ByteArray(a), b");
+        value("byte array", "@ByteArray(Lib)");
+        value("variant holding a number", "@Variant(\\0\\0\\0\\x2\\0\\0\\0\\x1)");
+        value("variant holding a text", "@Variant(\\0\\0\\0\\n\\0\\0\\0\\x6\\0\\x61\\0\\x62\\0\\x63)");
+        value("invalid", "@Invalid()");
+        value("rectangle", "@Rect(1 2 3 4)");
+        value("rectangle short of numbers", "@Rect(1 2)");
+        value("unknown @ value", "@Foo(1)");
+        value("@ without parenthesis", "@x");
+        const auto file = [](const char *name, const QByteArray &content) { QTest::newRow(name) << content; };
+        file("key in lower case", "[General]\nodbcname=Lib\n");
+        file("key with escapes", "[General]\nODBC%4EAM%U0045=Lib\n");
+        file("blanks around the key", "[General]\n  ODBCNAME\t = Lib\n");
+        file("no header", "ODBCNAME=Lib\n");
+        file("header in lower case", "[general]\nODBCNAME=Lib\n");
+        file("header with blanks", "[ General ] ; main\nODBCNAME=Lib\n");
+        file("header without ]", "[General\nODBCNAME=Lib\n");
+        file("%General is another section", "[%General]\nODBCNAME=Lib\n");
+        file("empty section name", "[]\nODBCNAME=Lib\n");
+        file("only in another section", "[Other]\nODBCNAME=Lib\n");
+        file("the last one counts", "ODBCNAME=First\n[General]\nODBCNAME=Second\n[Other]\nODBCNAME=x\n[General]\nODBCNAME=Third\n");
+        file("byte-order mark", "\xef\xbb\xbf[General]\nODBCNAME=Lib\n");
+        file("byte-order mark, no header", "\xef\xbb\xbfODBCNAME=Lib\n");
+        file("CR LF", "[General]\r\nODBCNAME=Lib\r\n");
+        file("CR", "[General]\rODBCNAME=Lib\r");
+        file("comments and blank lines", "# by hand\n\n[General]\n; note\n  \n# ODBCNAME=Commented\nODBCNAME=Lib\n\n");
+        file("no line end", "[General]\nODBCNAME=Lib");
+        file("open quote, no line end", "[General]\nODBCNAME=\"Lib");
+    }
+    void readsAsQtDoes()
+    {
+        QFETCH(QByteArray, file);
+        testenv::SettingsDir dir;
+        dir.writeLibFile(file);
+        const QSettings qt(dir.libFile(), QSettings::NativeFormat);
+        const QVariant expected = qt.value("ODBCNAME");
+        MachineStore reg;
+        QVERIFY(reg.OpenKeyReadOnly(SettingsKey));
+        try {
+            const QString read = reg.ReadString("ODBCNAME");
+            QVERIFY2(!expected.isValid() || expected.typeId() == QMetaType::QString,
+                     qPrintable("Qt reads a " + QString::fromLatin1(expected.typeName()) + ", the store the text " + read));
+            QCOMPARE(read, expected.toString());
+        } catch (const ERegistryException &error) {
+            QVERIFY2(expected.isValid() ? expected.typeId() != QMetaType::QString : qt.contains("ODBCNAME"),
+                     qPrintable(error.message() + ", where Qt reads " + expected.toString()));
+            QCOMPARE(error.message(), QStringLiteral("Invalid data type for 'ODBCNAME'"));
+        }
+    }
+
+    // What the store writes, Qt's settings class reads back (an older version of the program may
+    // read the file), and so does the store; it is written as Qt writes it.
+    void writtenValuesReadBack_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::newRow("semicolon") << "a;b";
+        QTest::newRow("comma") << "a,b";
+        QTest::newRow("equals") << "a=b";
+        QTest::newRow("quotes") << "\"quoted\" \"";
+        QTest::newRow("backslash") << "back\\slash\\";
+        QTest::newRow("leading blanks") << "  lead";
+        QTest::newRow("trailing blanks") << "trail  ";
+        QTest::newRow("blanks only") << "   ";
+        QTest::newRow("chinese") << QStringLiteral("图书馆 数据源");
+        QTest::newRow("leading @") << "@lead";
+        QTest::newRow("looks like a byte array") << "@ByteArray(Lib)";
+        QTest::newRow("empty") << "";
+        QTest::newRow("control characters") << "a\tb\nc\r\x01" "f";
+        QTest::newRow("NUL") << QString(QChar(u'\0')) + "1";
+        QTest::newRow("comment characters") << "# ; [General]";
+        QTest::newRow("outside the BMP") << QString::fromUtf8("\xf0\x9f\x93\x9a");
+    }
+    void writtenValuesReadBack()
+    {
+        QFETCH(QString, value);
+        testenv::SettingsDir dir;
+        dir.writeLibFile("");
+        MachineStore reg;
+        QVERIFY(reg.OpenKey(SettingsKey, false));
+        reg.WriteString("ODBCNAME", value);
+        reg.CloseKey();
+        const QByteArray written = dir.readLibFile();
+
+        MachineStore again;
+        QVERIFY(again.OpenKeyReadOnly(SettingsKey));
+        QCOMPARE(again.ReadString("ODBCNAME"), value);
+        {
+            const QSettings qt(dir.libFile(), QSettings::NativeFormat);
+            QCOMPARE(qt.value("ODBCNAME").typeId(), QMetaType::QString);
+            QCOMPARE(qt.value("ODBCNAME").toString(), value);
+            QCOMPARE(qt.status(), QSettings::NoError);
+        }
+
+        testenv::SettingsDir byQt;
+        byQt.writeLibFile("");
+        {
+            QSettings qt(byQt.libFile(), QSettings::NativeFormat);
+            qt.setValue("ODBCNAME", value);
+        }
+        QCOMPARE(written, byQt.readLibFile());
     }
 
     void createAndWrite()
@@ -134,6 +271,47 @@ private slots:
         QCOMPARE(check.value("ODBCNAME").toString(), QStringLiteral("New"));
         QCOMPARE(check.value("COMMENTED").toString(), QStringLiteral("kept"));
         QCOMPARE(check.value("Other/Key").toString(), QStringLiteral("value"));
+    }
+
+    // A line a plain INI parser cannot read (no "=" in it, or a header without "]") is no reason to
+    // refuse a save or to call a save that reached the disk failed. Both ways the program writes:
+    // straight away, and after reading the file first in the same process (as the dialog does).
+    void writeBesideUnreadableLines_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<bool>("readFirst");
+        const QByteArray hashAbove = "# written by the administrator\n[General]\nODBCNAME=Old\n";
+        const QByteArray hashInOther = "[General]\nODBCNAME=Old\n\n[Other]\n# note\nKey=value\n";
+        const QByteArray damagedHeader = "[General\nODBCNAME=Old\n";
+        QTest::newRow("# line above [General], written straight away") << hashAbove << false;
+        QTest::newRow("# line above [General], read first") << hashAbove << true;
+        QTest::newRow("# line in another section, written straight away") << hashInOther << false;
+        QTest::newRow("# line in another section, read first") << hashInOther << true;
+        QTest::newRow("[General without ], written straight away") << damagedHeader << false;
+        QTest::newRow("[General without ], read first") << damagedHeader << true;
+    }
+    void writeBesideUnreadableLines()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(bool, readFirst);
+        testenv::SettingsDir dir;
+        dir.writeLibFile(file);
+        if (readFirst) {
+            MachineStore reader;
+            QVERIFY(reader.OpenKeyReadOnly(SettingsKey));
+            QCOMPARE(reader.ReadString("ODBCNAME"), QStringLiteral("Old"));
+        }
+        MachineStore reg;
+        QVERIFY2(reg.OpenKey(SettingsKey, false), "the key was not opened for writing");
+        try {
+            reg.WriteString("ODBCNAME", "New");
+        } catch (const ERegistryException &error) {
+            QFAIL(qPrintable(error.message() + " raised; the file then held:\n" + QString::fromUtf8(dir.readLibFile())));
+        }
+        reg.CloseKey();
+        MachineStore again;
+        QVERIFY(again.OpenKeyReadOnly(SettingsKey));
+        QCOMPARE(again.ReadString("ODBCNAME"), QStringLiteral("New"));
     }
 
     // As a user who may not write there: creating keys raises, opening for writing says no,

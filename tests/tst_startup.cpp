@@ -12,7 +12,10 @@
 #include "support/MessageBoxWatcher.h"
 #include "support/TestEnvironment.h"
 
+#include <QRegularExpression>
+#include <QTemporaryFile>
 #include <QTest>
+#include <cstdio>
 #include <unistd.h>
 
 using namespace testenv;
@@ -27,6 +30,44 @@ bool splashOnScreen()
     }
     return false;
 }
+
+// What the process writes to standard error while the object lives.
+class StderrCapture
+{
+public:
+    StderrCapture()
+    {
+        if (!m_file.open())
+            qFatal("no temporary file for standard error");
+        std::fflush(stderr);
+        m_saved = ::dup(STDERR_FILENO);
+        ::dup2(m_file.handle(), STDERR_FILENO);
+    }
+    ~StderrCapture() { restore(); }
+    StderrCapture(const StderrCapture &) = delete;
+    StderrCapture &operator=(const StderrCapture &) = delete;
+
+    QString text()
+    {
+        restore();
+        m_file.seek(0);
+        return QString::fromUtf8(m_file.readAll());
+    }
+
+private:
+    void restore()
+    {
+        if (m_saved < 0)
+            return;
+        std::fflush(stderr);
+        ::dup2(m_saved, STDERR_FILENO);
+        ::close(m_saved);
+        m_saved = -1;
+    }
+
+    QTemporaryFile m_file;
+    int m_saved = -1;
+};
 
 } // namespace
 
@@ -62,7 +103,9 @@ private slots:
         SettingsDir settings;
         settings.writeSettings(addPgDataSource(m_db->name()), m_user, m_password);
         MessageBoxWatcher boxes;
+        StderrCapture terminal;
         StartedProgram program = startProgram();
+        QCOMPARE(terminal.text(), QString());
         QVERIFY(program.dataModule);
         QVERIFY(qobject_cast<TNorvelMain *>(program.mainWindow.get()));
         QCOMPARE(program.mainWindow->windowTitle(), QStringLiteral("扩展借书证到统一长度"));
@@ -137,35 +180,50 @@ private slots:
         // Start-up itself shows nothing; a stored login the dialog cannot read either makes the
         // dialog's own creation show the standard error box.
         QTest::addColumn<QString>("dialogError");
+        // The one line on standard error that says why (a pattern for the whole line; %DSN% as above).
+        QTest::addColumn<QString>("terminal");
         const QByteArray user = EncodeParam(QByteArray("lib_login_") + QByteArray::number(::getpid()));
         QTest::newRow("wrong password")
             << QByteArray("[General]\nODBCNAME=%DSN%\nUSERNAME=" + user + "\nPASSWORD=" + EncodeParam("wrong") + "\n")
-            << "系统正在连接数据库，请稍候..." << "";
+            << "系统正在连接数据库，请稍候..." << ""
+            << R"(norvel: cannot connect to data source "%DSN%": .*password authentication failed for user "lib_login_\d+".*)";
         QTest::newRow("unknown data source")
             << QByteArray("[General]\nODBCNAME=NoSuchSource\nUSERNAME=" + user + "\nPASSWORD=\n")
-            << "系统正在连接数据库，请稍候..." << "";
-        QTest::newRow("empty data source name") << QByteArray("[General]\nODBCNAME=\n") << "系统正在连接数据库，请稍候..." << "";
+            << "系统正在连接数据库，请稍候..." << ""
+            << R"(norvel: cannot connect to data source "NoSuchSource": \[unixODBC\]\[Driver Manager\]Data source name not found.*)";
+        QTest::newRow("empty data source name") << QByteArray("[General]\nODBCNAME=\n") << "系统正在连接数据库，请稍候..." << ""
+                                                << R"(norvel: cannot connect to data source "": \S.*)";
         QTest::newRow("non-digit login") << QByteArray("[General]\nODBCNAME=%DSN%\nUSERNAME=ab4c\nPASSWORD=\n") << ""
-                                            << "'a' is not a valid integer value.";
+                                            << "'a' is not a valid integer value."
+                                            << "norvel: cannot read the connection settings: 'a' is not a valid integer value";
         QTest::newRow("login of another type")
             << QByteArray("[General]\nODBCNAME=%DSN%\nUSERNAME=@ByteArray(3437)\nPASSWORD=\n") << ""
-            << "Invalid data type for 'USERNAME'";
+            << "Invalid data type for 'USERNAME'"
+            << "norvel: cannot read the connection settings: Invalid data type for 'USERNAME'";
     }
     void failedStartOpensTheDialog()
     {
         QFETCH(QByteArray, settingsFile);
         QFETCH(QString, status);
         QFETCH(QString, dialogError);
+        QFETCH(QString, terminal);
         SettingsDir settings;
-        settings.writeLibFile(settingsFile.replace("%DSN%", addPgDataSource(m_db->name()).toUtf8()));
+        const QString dsn = addPgDataSource(m_db->name());
+        settings.writeLibFile(settingsFile.replace("%DSN%", dsn.toUtf8()));
         MessageBoxWatcher boxes;
+        StderrCapture stderrCapture;
         StartedProgram program = startProgram();
+        const QString written = stderrCapture.text();
         QVERIFY(!program.dataModule);
         QVERIFY(qobject_cast<TDbPara *>(program.mainWindow.get()));
         QCOMPARE(program.mainWindow->windowTitle(), QStringLiteral("设置数据库【Lib】连接参数"));
         QCOMPARE(StatusText, status);
         QVERIFY(!splashOnScreen());
         QVERIFY(!QSqlDatabase::contains(QStringLiteral("LibDB")));
+        // Exactly one line, and the reason is in it.
+        const QRegularExpression line(QRegularExpression::anchoredPattern(QString(terminal).replace("%DSN%", dsn) + "\n"));
+        QVERIFY2(line.match(written).hasMatch(), qPrintable(written));
+        QCOMPARE(written.count(u'\n'), 1);
         QTest::qWait(100);
         if (dialogError.isEmpty()) {
             QCOMPARE(boxes.count(), 0);
@@ -197,9 +255,11 @@ private slots:
         SettingsDir settings;
         settings.writeSettings(addPgDataSource(m_db->name()), m_user, m_password);
         MessageBoxWatcher boxes;
+        StderrCapture terminal;
         StartedProgram program = startProgram([]() -> std::unique_ptr<QWidget> {
             throw EDatabaseError(QStringLiteral("main window could not be built"));
         });
+        QCOMPARE(terminal.text(), QStringLiteral("norvel: cannot open the main window: main window could not be built\n"));
         QVERIFY(qobject_cast<TDbPara *>(program.mainWindow.get()));
         QVERIFY(program.dataModule);
         QTest::qWait(100);

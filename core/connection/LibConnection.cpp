@@ -1,26 +1,22 @@
 #include "connection/LibConnection.h"
 
-#include "common/unGlobal.h"
 #include "connection/OdbcConnection.h"
-#include "platform/AnsiCodec.h"
+#include "connection/StoredSettings.h"
 #include "platform/Exceptions.h"
-#include "platform/MachineStore.h"
 
 #include <QSqlError>
 
 std::optional<LibConnection::Login> LibConnection::storedLogin()
 {
-    MachineStore reg;
-    // A key that exists but cannot be read counts as missing: the design values stay.
-    if (!reg.KeyExists(SettingsKey) || !reg.OpenKeyReadOnly(SettingsKey))
+    // The dialog reads the settings through the same class: a file the one takes, the other takes
+    // alike. A key that exists but cannot be read counts as missing: the design values stay.
+    StoredSettings stored;
+    if (!stored.open())
         return std::nullopt;
     Login login;
-    login.alias = TrimSetting(reg.ReadString(QStringLiteral("ODBCNAME")));
-    const QString user = TrimSetting(reg.ReadString(QStringLiteral("USERNAME")));
-    login.user = fromAnsi(DecodeParam(toAnsi(user)));
-    const QString password = TrimSetting(reg.ReadString(QStringLiteral("PASSWORD")));
-    login.password = fromAnsi(DecodeParam(toAnsi(password)));
-    reg.CloseKey();
+    login.alias = stored.odbcName();
+    login.user = stored.userName();
+    login.password = stored.password();
     return login;
 }
 

@@ -19,7 +19,9 @@ QString odbcAttributeValue(const QString &value)
     return u'{' + quoted + u'}';
 }
 
-QString odbcDbmsName(const QSqlDatabase &db)
+namespace {
+
+QString odbcInfo(const QSqlDatabase &db, SQLUSMALLINT infoType)
 {
     if (!db.isOpen() || !db.driver())
         return {};
@@ -29,14 +31,31 @@ QString odbcDbmsName(const QSqlDatabase &db)
     SQLHANDLE hdbc = *static_cast<const SQLHANDLE *>(handle.constData());
     if (!hdbc)
         return {};
-    SQLWCHAR name[256] = {};
+    SQLWCHAR text[256] = {};
     SQLSMALLINT bytes = 0;
-    const SQLRETURN r = SQLGetInfoW(static_cast<SQLHDBC>(hdbc), SQL_DBMS_NAME, name, sizeof name, &bytes);
+    const SQLRETURN r = SQLGetInfoW(static_cast<SQLHDBC>(hdbc), infoType, text, sizeof text, &bytes);
     if (!SQL_SUCCEEDED(r))
         return {};
     // unixODBC's SQLWCHAR is UTF-16.
     const qsizetype units = std::min<qsizetype>(bytes / static_cast<qsizetype>(sizeof(SQLWCHAR)), 255);
-    return QString::fromUtf16(reinterpret_cast<const char16_t *>(name), units);
+    return QString::fromUtf16(reinterpret_cast<const char16_t *>(text), units);
+}
+
+} // namespace
+
+QString odbcDbmsName(const QSqlDatabase &db)
+{
+    return odbcInfo(db, SQL_DBMS_NAME);
+}
+
+QString odbcDbmsVersion(const QSqlDatabase &db)
+{
+    return odbcInfo(db, SQL_DBMS_VER);
+}
+
+QString odbcDatabaseName(const QSqlDatabase &db)
+{
+    return odbcInfo(db, SQL_DATABASE_NAME);
 }
 
 bool odbcTypeIsNumeric(int sqlType)

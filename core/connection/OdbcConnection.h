@@ -15,6 +15,11 @@ QString odbcAttributeValue(const QString &value);
 // ODBC connection.
 QString odbcDbmsName(const QSqlDatabase &db);
 
+// The server's version and the database the connection works on, as the driver reports them
+// (SQL_DBMS_VER, SQL_DATABASE_NAME); empty when it does not say.
+QString odbcDbmsVersion(const QSqlDatabase &db);
+QString odbcDatabaseName(const QSqlDatabase &db);
+
 // Whether an ODBC SQL data type (QSqlField::typeID() of Qt's ODBC driver) is a number: integers of
 // any width, exact and approximate numerics, bit.
 bool odbcTypeIsNumeric(int sqlType);

@@ -1,11 +1,12 @@
 #include "platform/MachineStore.h"
 
 #include "platform/Exceptions.h"
+#include "platform/IniDocument.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSettings>
+#include <QSaveFile>
 #include <QStringList>
 
 #include <cerrno>
@@ -80,16 +81,27 @@ bool MachineStore::KeyExists(const QString &key) const
     return QFileInfo(keyFolder(key)).isDir();
 }
 
+bool MachineStore::openFile(const QString &file, bool writable)
+{
+    QFile in(file);
+    if (!in.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray content = in.readAll();
+    if (in.error() != QFileDevice::NoError)
+        return false;
+    m_fileName = file;
+    m_writable = writable;
+    m_document = std::make_unique<IniDocument>(content);
+    return true;
+}
+
 bool MachineStore::OpenKeyReadOnly(const QString &key)
 {
     CloseKey();
     const QFileInfo file(keyFile(key));
     if (!file.isFile() || !file.isReadable())
         return false;
-    m_keyPath = key;
-    m_writable = false;
-    m_settings = std::make_unique<QSettings>(file.filePath(), QSettings::NativeFormat);
-    return m_settings->status() == QSettings::NoError;
+    return openFile(file.filePath(), false);
 }
 
 bool MachineStore::createKey(const QString &key)
@@ -132,27 +144,24 @@ bool MachineStore::OpenKey(const QString &key, bool canCreate)
     const QFileInfo folder(info.absolutePath());
     if (!info.isFile() || !info.isReadable() || !info.isWritable() || !folder.isWritable())
         return false;
-    m_keyPath = key;
-    m_writable = true;
-    m_settings = std::make_unique<QSettings>(file, QSettings::NativeFormat);
-    return m_settings->status() == QSettings::NoError;
+    return openFile(file, true);
 }
 
 void MachineStore::CloseKey()
 {
-    m_settings.reset();
-    m_keyPath.clear();
+    m_document.reset();
+    m_fileName.clear();
     m_writable = false;
 }
 
 QString MachineStore::ReadString(const QString &name) const
 {
-    if (!m_settings || !m_settings->contains(name))
+    if (!m_document)
         return {};
-    const QVariant value = m_settings->value(name);
-    if (value.typeId() != QMetaType::QString)
+    const IniDocument::Value value = m_document->value(name);
+    if (value.type == IniDocument::Type::Other)
         throw ERegistryException(QStringLiteral("Invalid data type for '%1'").arg(name));
-    return value.toString();
+    return value.text;
 }
 
 void MachineStore::WriteString(const QString &name, const QString &value)
@@ -160,23 +169,19 @@ void MachineStore::WriteString(const QString &name, const QString &value)
     const auto fail = [&name] {
         return ERegistryException(QStringLiteral("Failed to set data for '%1'").arg(name));
     };
-    if (!m_settings || !m_writable)
+    if (!m_document || !m_writable)
         throw fail();
-    const bool had = m_settings->contains(name);
-    const QVariant previous = m_settings->value(name);
-    m_settings->setValue(name, value);
+    IniDocument changed = *m_document;
+    changed.setString(name, value);
+    const QByteArray content = changed.content();
     {
-        // QSettings replaces the file atomically (a new file, synced, renamed over the old one).
+        // A new file beside the old one, synced and renamed over it: the file is whole at every
+        // moment, and a write that fails leaves it as it was.
         NoWorldWrite mask;
-        m_settings->sync();
+        QSaveFile file(m_fileName);
+        if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.commit())
+            throw fail();
     }
-    if (m_settings->status() != QSettings::NoError) {
-        // Put back what the file holds, so the value that did not reach it is not written later.
-        if (had)
-            m_settings->setValue(name, previous);
-        else
-            m_settings->remove(name);
-        throw fail();
-    }
-    dropWorldWrite(m_settings->fileName());
+    *m_document = std::move(changed);
+    dropWorldWrite(m_fileName);
 }

@@ -3,7 +3,7 @@
 #include <QString>
 #include <memory>
 
-class QSettings;
+class IniDocument;
 
 // The per-machine settings store, in the place of the Windows registry's HKEY_LOCAL_MACHINE.
 //
@@ -11,13 +11,14 @@ class QSettings;
 // (the first entry of XDG_CONFIG_DIRS, /etc/xdg when that is unset): the leading "SOFTWARE" is
 // dropped, the inner components are folders and the last one is an INI file in the form Qt's
 // native settings format uses on Linux:  <dir>/Kestavo/Lib.conf.  "SOFTWARE\Kestavo" is the
-// folder <dir>/Kestavo. Values sit in the file's [General] section.
+// folder <dir>/Kestavo. Values sit in the file's [General] section; IniDocument reads the file and
+// changes it line by line, so that what an administrator wrote around the values stays.
 //
 // Reads and writes follow the registry's rules: a missing value reads as the empty text, a value
 // of another type than a plain string raises "Invalid data type for '%s'", a key that cannot be
 // created raises "Failed to create key %s", a value that cannot be written raises
-// "Failed to set data for '%s'". Every write replaces the file atomically and leaves it not
-// world-writable.
+// "Failed to set data for '%s'". Every write replaces the file atomically (a new file in the same
+// folder, synced to disk, renamed over the old one) and leaves it not world-writable.
 class MachineStore
 {
 public:
@@ -47,7 +48,9 @@ public:
 private:
     bool createKey(const QString &key);
 
-    QString m_keyPath;
+    bool openFile(const QString &file, bool writable);
+
+    QString m_fileName;
     bool m_writable = false;
-    std::unique_ptr<QSettings> m_settings;
+    std::unique_ptr<IniDocument> m_document;   // the file as it was read or last written
 };

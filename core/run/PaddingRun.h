@@ -1,7 +1,9 @@
 #pragma once
 
+#include "run/PaddingReport.h"
 #include "run/PaddingStatements.h"
 
+#include <QHash>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -28,6 +30,13 @@ public:
     virtual void setDone() = 0;
     // The final message "处理完成！".
     virtual void showFinished() = 0;
+    // Pass `index` (0-based) of `count` starts: the card numbers of length n.
+    virtual void passStarted(int n, int index, int count)
+    {
+        Q_UNUSED(n)
+        Q_UNUSED(index)
+        Q_UNUSED(count)
+    }
     // The server starts and ends working on one statement (the window shows its wait pointer).
     virtual void serverCallStarted() {}
     virtual void serverCallEnded() {}
@@ -57,8 +66,18 @@ public:
     // The query carries every statement; it must be on the library connection "LibDB".
     PaddingRun(QSqlQuery &query, PaddingRunView &view);
 
+    // How the run's transaction ends: committed, or rolled back after the last statement (a preview:
+    // everything is done and counted, nothing stays).
+    enum class Ending { Commit, RollBack };
+
     // Runs it; raises NorvelError subclasses on any failure (after rolling back).
-    void execute();
+    void execute(Ending ending = Ending::Commit);
+
+    // Counts (and, with a sink, lists) what the run changes; see PaddingReport.
+    void setReport(PaddingReport *report) { m_report = report; }
+    // Called after the last statement, just before the commit (or the preview's rollback); raising
+    // there rolls the run back.
+    void setBeforeCommit(std::function<void()> hook) { m_beforeCommit = std::move(hook); }
 
     // The zeros that pass n puts in front of a number for the length L: exactly L - n of them.
     static QString padZeros(int length, int n);
@@ -83,7 +102,8 @@ public:
 
 private:
     QString statementText(const QStringList &lines);
-    void execSQL(const QStringList &lines);
+    // Executes an update; the number of rows it changed (-1 where the driver cannot tell).
+    qint64 execSQL(const QStringList &lines);
     template<typename RowHandler>
     void openSelect(const QStringList &lines, RowHandler &&onRow);
     void check(bool ok);
@@ -92,6 +112,9 @@ private:
     void checkColumnSizes(int length, const QSqlRecord &people, const QSqlRecord &loans);
     QList<int> passesFor(int length);
     void run(int length);
+    void runPass(int length, int n);
+    void reportPass(int length, int n, PassFigures &figures, qint64 loansChanged, qint64 readersChanged);
+    void listPass(int length, int n, PassFigures &figures, qint64 loansChanged);
 
     QSqlQuery &qrTmp;
     PaddingRunView &m_view;
@@ -101,4 +124,19 @@ private:
     QString m_collisionList;
     int m_position = 0;
     QList<int> m_passes;
+    PaddingReport *m_report = nullptr;
+    std::function<void()> m_beforeCommit;
+    // While reporting: readers whose password was empty before the run, by card number, with how
+    // many of them are still to be listed.
+    QHash<QString, qint64> m_emptyPasswords;
+    // While listing: the readers and loans the current pass changes.
+    struct PaddedReader
+    {
+        QString number;
+        PasswordChange password;
+    };
+    QList<PaddedReader> m_passReaders;
+    QStringList m_passCollisions;
+    // While listing: the loans' card numbers shorter than L, by length, with their numbers of loans.
+    QHash<int, QHash<QString, qint64>> m_loanCards;
 };

@@ -58,11 +58,7 @@ QStringList PaddingStatements::markPasswords() const
 
 QStringList PaddingStatements::collisionScan(int n, const QString &zeros) const
 {
-    // SQLite's ODBC driver types a result column of no declared type by the first row's value: after
-    // an integer it would read the text "07" as the number 7. The cast gives every row as text.
-    const QString select = m_dialect == Dialect::SQLite ? QStringLiteral("select cast(pe_id as text) from lib_people")
-                                                        : QStringLiteral("select pe_id from lib_people");
-    return {select,
+    return {selectCardNumber() + QStringLiteral(" from lib_people"),
             QStringLiteral("where ") + len(QStringLiteral("pe_id")) + u'=' + QString::number(n),
             QStringLiteral("  and ") + concat(zeros, QStringLiteral("pe_id")) + QStringLiteral(" in ("),
             QStringLiteral("      select ") + compared(QStringLiteral("pe_id")) + QStringLiteral(" from lib_people)")};
@@ -96,10 +92,51 @@ QStringList PaddingStatements::padReaders(int n, const QString &zeros) const
     return pad(QStringLiteral("lib_people"), QStringLiteral("pe_id"), n, zeros);
 }
 
+QString PaddingStatements::passwordEmpty() const
+{
+    return compared(QStringLiteral("pe_passwd")) + QStringLiteral("=''");
+}
+
+QString PaddingStatements::selectCardNumber() const
+{
+    // SQLite's ODBC driver types a result column of no declared type by the first row's value: after
+    // an integer it would read the text "07" as the number 7. The cast gives every row as text.
+    return m_dialect == Dialect::SQLite ? QStringLiteral("select cast(pe_id as text)") : QStringLiteral("select pe_id");
+}
+
 QStringList PaddingStatements::restorePasswords() const
 {
-    return {QStringLiteral("update lib_people set pe_passwd=pe_id"),
-            QStringLiteral("where ") + compared(QStringLiteral("pe_passwd")) + QStringLiteral("=''")};
+    return {QStringLiteral("update lib_people set pe_passwd=pe_id"), QStringLiteral("where ") + passwordEmpty()};
+}
+
+QStringList PaddingStatements::readersWithEmptyPassword() const
+{
+    return {selectCardNumber() + QStringLiteral(" from lib_people"), QStringLiteral("where ") + passwordEmpty()};
+}
+
+QStringList PaddingStatements::readersToPad(int n, const QString &zeros) const
+{
+    QStringList lines{selectCardNumber() + QStringLiteral(", case when ") + passwordEmpty()
+                      + QStringLiteral(" then 1 else 0 end from lib_people")};
+    lines << padReaders(n, zeros).mid(2);
+    return lines;
+}
+
+QStringList PaddingStatements::shortLoanCards(int limit) const
+{
+    const QString length = len(QStringLiteral("js_libcard"));
+    return {QStringLiteral("select rtrim(js_libcard), count(*) from lib_jieshu"),
+            QStringLiteral("where ") + length + QStringLiteral(">=1 and ") + length + u'<' + QString::number(limit),
+            QStringLiteral("group by rtrim(js_libcard)")};
+}
+
+QStringList PaddingStatements::readersAmong(const QStringList &numbers) const
+{
+    QStringList quoted;
+    for (QString number : numbers)
+        quoted << u'\'' + number.replace(u'\'', QStringLiteral("''")) + u'\'';
+    return {selectCardNumber() + QStringLiteral(" from lib_people"),
+            QStringLiteral("where rtrim(pe_id) in (") + quoted.join(u',') + u')'};
 }
 
 QStringList PaddingStatements::countReadersWithoutNumber() const

@@ -54,6 +54,18 @@ public:
     // Readers with the empty password get their (new) card number as password.
     QStringList restorePasswords() const;
 
+    // What the run reports when asked to (read only; the texts reuse the tests of the statements above,
+    // so that they select exactly the rows those change).
+    // The readers whose password is empty before the run (step "restore" gives them their number).
+    QStringList readersWithEmptyPassword() const;
+    // The readers that padReaders(n, zeros) changes: the card number and 1 where the password is empty.
+    QStringList readersToPad(int n, const QString &zeros) const;
+    // The loans' card numbers (trailing blanks removed) of lengths 1 .. limit-1, and how many
+    // loans each has.
+    QStringList shortLoanCards(int limit) const;
+    // The readers whose card number is one of `numbers`.
+    QStringList readersAmong(const QStringList &numbers) const;
+
     // Checks the run makes before it changes anything.
     // The number of readers without a card number (NULL).
     QStringList countReadersWithoutNumber() const;
@@ -87,6 +99,9 @@ public:
     static bool sqliteNumericAffinity(const QString &declaredType);
 
 private:
+    QString passwordEmpty() const;
+    // "select pe_id", on SQLite as text.
+    QString selectCardNumber() const;
     QString len(const QString &column) const;
     QString concat(const QString &zeros, const QString &column) const;
     // A reader's card number or password as compared: SQL Server's own comparison ignores trailing

@@ -5,27 +5,145 @@
 #include "forms/frmDbPara.h"
 #include "forms/frmNorvelMain.h"
 #include "platform/Artwork.h"
+#include "platform/Exceptions.h"
 #include "platform/NorvelApplication.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdio>
+
+namespace {
+
+// One line on standard error: the window shows no error at start, but an administrator who starts
+// the program from a terminal learns why it did not connect.
+void tellTerminal(const QString &what, const QString &why)
+{
+    QString text = why;
+    text.replace(u'\r', u' ').replace(u'\n', u' ');
+    const QByteArray line = QStringLiteral("norvel: %1: %2\n").arg(what, text.trimmed()).toUtf8();
+    std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
+    std::fflush(stderr);
+}
+
+QString reasonOf(const std::exception *error)
+{
+    return error ? NorvelApplication::messageOf(*error) : QStringLiteral("Unknown error");
+}
+
+} // namespace
 
 StartedProgram startProgram(const MainWindowFactory &createMainWindow)
 {
     StartedProgram program;
+    // A failed connection, unreadable settings or a main window that could not be built: the
+    // dialog, with its explanation, is the only report on screen.
+    auto fail = [&program](const QString &what, const std::exception *error) {
+        tellTerminal(what, reasonOf(error));
+        program.dataModule.reset();
+        program.mainWindow.reset();
+    };
     try {
-        program.dataModule = std::make_unique<TLibDM>();
-        if (StatusText == StatusOk)
-            program.mainWindow = createMainWindow ? createMainWindow() : std::make_unique<TNorvelMain>();
-        else
-            program.mainWindow = std::make_unique<TDbPara>();
+        // Created without the connection first, so that a failure can name the data source; open()
+        // then does what creating the module with the connection does.
+        program.dataModule = std::make_unique<TLibDM>(TLibDM::Open::Later);
+        try {
+            program.dataModule->open();
+        } catch (const EDatabaseError &error) {
+            fail(QStringLiteral("cannot connect to data source \"%1\"").arg(program.dataModule->aliasName()), &error);
+        } catch (const std::exception &error) {
+            fail(QStringLiteral("cannot read the connection settings"), &error);
+        }
+        if (program.dataModule && StatusText == StatusOk) {
+            try {
+                program.mainWindow = createMainWindow ? createMainWindow() : std::make_unique<TNorvelMain>();
+            } catch (const std::exception &error) {
+                program.mainWindow.reset();
+                tellTerminal(QStringLiteral("cannot open the main window"), reasonOf(&error));
+            }
+        }
+    } catch (const std::exception &error) {
+        fail(QStringLiteral("cannot start"), &error);
     } catch (...) {
-        // A failed connection, unreadable settings or a main window that could not be built:
-        // the dialog, with its explanation, is the only report.
-        program.mainWindow = std::make_unique<TDbPara>();
+        fail(QStringLiteral("cannot start"), nullptr);
     }
+    if (!program.mainWindow)
+        program.mainWindow = std::make_unique<TDbPara>();
     return program;
+}
+
+namespace {
+
+const char *const HelpText =
+    "用法: norvel [--help] [--version]\n"
+    "\n"
+    "扩展借书证到统一长度（窗口程序，需要图形显示）：给图书馆借还系统数据库中\n"
+    "短于设定长度（默认9位）的借书证号前面补0，借阅记录随之改动；补0后会与现有\n"
+    "证号重复的证号不改动，处理后列出。全部改动在一个事务中完成。\n"
+    "\n"
+    "  --help     显示本说明\n"
+    "  --version  显示版本\n"
+    "\n"
+    "连接参数在/etc/xdg/Kestavo/Lib.conf（设置了XDG_CONFIG_DIRS时在它的第一个\n"
+    "目录下）。连接不上时程序打开\"设置数据库【Lib】连接参数\"对话框，在那里修改\n"
+    "并保存（需要root权限），下次启动生效。\n"
+    "\n"
+    "没有图形显示时（例如通过SSH登录服务器）请用norvel-pad，在终端上做同样的\n"
+    "处理。详见man norvel和man norvel-pad。\n";
+
+bool haveDisplay()
+{
+    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+        || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+}
+
+int usageError(std::FILE *err, const QString &message)
+{
+    std::fprintf(err, "norvel: %s（见norvel --help）\n", message.toUtf8().constData());
+    return 64;
+}
+
+// Help and version end the program: it fails only when the answer could not be written.
+int answer(std::FILE *out, const char *text)
+{
+    std::fputs(text, out);
+    return std::fflush(out) == 0 && !std::ferror(out) ? 0 : 1;
+}
+
+} // namespace
+
+std::optional<int> answerBeforeStart(int argc, char **argv, std::FILE *out, std::FILE *err)
+{
+    bool help = false;
+    bool version = false;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray argument(argv[i]);
+        if (argument == "--help" || argument == "-h")
+            help = true;
+        else if (argument == "--version")
+            version = true;
+        else if (argument.startsWith('-'))
+            return usageError(err, QStringLiteral("未知的选项%1").arg(QString::fromLocal8Bit(argument)));
+        else
+            return usageError(err, QStringLiteral("多余的参数%1").arg(QString::fromLocal8Bit(argument)));
+    }
+    if (help)
+        return answer(out, HelpText);
+    if (version)
+        return answer(out, "norvel " NORVEL_VERSION "\n");
+    if (!haveDisplay()) {
+        std::fputs("norvel: 没有图形显示（DISPLAY和WAYLAND_DISPLAY都没有设置），无法打开窗口；"
+                   "在终端上请用norvel-pad\n",
+                   err);
+        return 1;
+    }
+    return std::nullopt;
 }
 
 int runNorvel(int &argc, char **argv)
 {
+    if (const std::optional<int> status = answerBeforeStart(argc, argv, stdout, stderr))
+        return *status;
     StatusText.clear();
     NorvelApplication app(argc, argv);
     Artwork::installApplicationIcon();

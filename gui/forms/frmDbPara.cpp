@@ -2,9 +2,9 @@
 #include "ui_frmDbPara.h"
 
 #include "common/unGlobal.h"
+#include "connection/StoredSettings.h"
 #include "data/dmLibData.h"
 #include "forms/WindowLook.h"
-#include "platform/AnsiCodec.h"
 #include "platform/MachineStore.h"
 #include "platform/NorvelApplication.h"
 
@@ -16,21 +16,6 @@
 #include <algorithm>
 
 namespace {
-
-const QString OdbcNameValue = QStringLiteral("ODBCNAME");
-const QString UserNameValue = QStringLiteral("USERNAME");
-const QString PasswordValue = QStringLiteral("PASSWORD");
-
-// The login name and password are stored in digit form, made from the system's 8-bit text.
-QString decoded(const QString &stored)
-{
-    return fromAnsi(DecodeParam(toAnsi(TrimSetting(stored))));
-}
-
-QString encoded(const QString &typed)
-{
-    return fromAnsi(EncodeParam(toAnsi(TrimSetting(typed))));
-}
 
 // The layout was made for a face whose Latin letters are half as wide as a Chinese character and
 // whose lines are exactly as high as the characters. A label whose text does not fit in the
@@ -92,14 +77,13 @@ bool TDbPara::eventFilter(QObject *watched, QEvent *event)
 void TDbPara::FormCreate()
 {
     setWindowTitle(QStringLiteral("设置数据库【") + TLibDM::SettingsName + QStringLiteral("】连接参数"));
-    MachineStore reg;
-    if (reg.KeyExists(TLibDM::SettingsKey)) {
-        reg.OpenKeyReadOnly(TLibDM::SettingsKey);
+    // As start-up reads them (the same class).
+    StoredSettings stored;
+    if (stored.open()) {
         // One field after the other: a value that cannot be read or decoded leaves the rest empty.
-        ui->edOdbc->setText(TrimSetting(reg.ReadString(OdbcNameValue)));
-        ui->edUser->setText(decoded(reg.ReadString(UserNameValue)));
-        ui->edPass->setText(decoded(reg.ReadString(PasswordValue)));
-        reg.CloseKey();
+        ui->edOdbc->setText(stored.odbcName());
+        ui->edUser->setText(stored.userName());
+        ui->edPass->setText(stored.password());
     } else {
         ui->edOdbc->clear();
         ui->edUser->clear();
@@ -132,9 +116,9 @@ void TDbPara::btOkClick()
         if (!reg.KeyExists(TLibDM::SettingsKey))
             reg.CreateKey(TLibDM::SettingsKey);
         if (reg.OpenKey(TLibDM::SettingsKey, true)) {
-            reg.WriteString(OdbcNameValue, TrimSetting(ui->edOdbc->text()));
-            reg.WriteString(UserNameValue, encoded(ui->edUser->text()));
-            reg.WriteString(PasswordValue, encoded(ui->edPass->text()));
+            reg.WriteString(StoredSettings::OdbcNameValue, TrimSetting(ui->edOdbc->text()));
+            reg.WriteString(StoredSettings::UserNameValue, StoredSettings::encoded(ui->edUser->text()));
+            reg.WriteString(StoredSettings::PasswordValue, StoredSettings::encoded(ui->edPass->text()));
         } else {
             QMessageBox::information(this, QStringLiteral("提示信息"),
                                      QStringLiteral("保存您配置的参数失败！只有具有权限的用户，如Administrator才能修改，"

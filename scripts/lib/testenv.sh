@@ -6,7 +6,14 @@
 #   NORVEL_PG_HOST/PORT/USER/PASSWORD/DRIVER, NORVEL_PG_SOCKET, NORVEL_SQLITE_DRIVER, NORVEL_TEST_DIR
 # testenv_stop        stops the server it started, by its data directory.
 
-NORVEL_PG_BIN=${NORVEL_PG_BIN:-$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n1)}
+# The programs of the newest PostgreSQL installed; empty while there is none (this file is sourced
+# before the packages are installed, so it must not fail then).
+testenv_pg_bin() {
+    local dirs
+    dirs=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null) || true
+    printf '%s\n' "$dirs" | sort -V | tail -n1
+}
+NORVEL_PG_BIN=${NORVEL_PG_BIN:-$(testenv_pg_bin)}
 
 free_port() {
     local p
@@ -19,6 +26,11 @@ free_port() {
 
 testenv_start() {
     local dir=$1
+    [ -n "$NORVEL_PG_BIN" ] || NORVEL_PG_BIN=$(testenv_pg_bin)
+    if [ ! -x "$NORVEL_PG_BIN/initdb" ]; then
+        echo "norvel: no PostgreSQL server programs in /usr/lib/postgresql/*/bin (the package postgresql is missing)" >&2
+        return 1
+    fi
     mkdir -p "$dir"
     NORVEL_TEST_DIR=$(cd "$dir" && pwd)
     export NORVEL_TEST_DIR

@@ -19,28 +19,16 @@ MESSAGE="借阅记录b06已冻结，不能修改"
 bb_init "error-$BACKEND"
 nv_desktop
 bb_odbc_init
-DSN="BbError$$"
+nv_library "$BACKEND" error
 case $BACKEND in
     pg)
-        nv_need_pg
-        DB="bb_error_$$"
-        nv_pg_library "$DB"
         nv_pg_db "$DB" -c "CREATE FUNCTION refuse_update() RETURNS trigger LANGUAGE plpgsql AS \$\$
                              BEGIN RAISE EXCEPTION '$MESSAGE'; END \$\$" \
             -c "CREATE TRIGGER loan_on_hold BEFORE UPDATE ON lib_jieshu FOR EACH ROW
-                WHEN (OLD.js_book = 'b06') EXECUTE FUNCTION refuse_update()"
-        bb_add_pg_dsn "$DSN" 127.0.0.1 "$NORVEL_PG_PORT" Database="$DB"
-        bb_write_lib_settings "$DSN" "$NORVEL_PG_USER" "$NORVEL_PG_PASSWORD"
-        dump() { nv_dump_pg "$DB"; } ;;
+                WHEN (OLD.js_book = 'b06') EXECUTE FUNCTION refuse_update()" ;;
     sqlite)
-        DB="$BB_DIR/library.db"
-        nv_sqlite_library "$DB"
         sqlite3 -bail "$DB" "CREATE TRIGGER loan_on_hold BEFORE UPDATE ON lib_jieshu
-                              WHEN OLD.js_book = 'b06' BEGIN SELECT RAISE(ABORT, '$MESSAGE'); END;"
-        bb_add_sqlite_dsn "$DSN" "$DB"
-        bb_write_lib_settings "$DSN" sa ""
-        dump() { nv_dump_sqlite "$DB"; } ;;
-    *) echo "error.sh: --backend pg or sqlite" >&2; exit 2 ;;
+                              WHEN OLD.js_book = 'b06' BEGIN SELECT RAISE(ABORT, '$MESSAGE'); END;" ;;
 esac
 dump >"$BB_DIR/before.txt"
 

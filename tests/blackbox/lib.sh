@@ -78,6 +78,10 @@ bb_init() {
     BB_DIR=$(mktemp -d "/tmp/norvel-bb-$name.XXXXXX")
     chmod 755 "$BB_DIR"
     trap bb_cleanup EXIT
+    # A command that stops the script (set -e) without bb_fail says which one it was. Only in the
+    # script's own shell: failures inside $(...) are the caller's to judge.
+    set -E
+    trap '[ "$BASH_SUBSHELL" != 0 ] || bb_log "FAIL: status $? at ${BASH_SOURCE[0]##*/} line $LINENO: $BASH_COMMAND"' ERR
     bb_log "work folder $BB_DIR"
 }
 

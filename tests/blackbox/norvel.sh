@@ -15,6 +15,8 @@
 #   nv_pg SQL... / nv_pg_db DB SQL...   psql on the shared test server (scripts/test's)
 #   nv_pg_library DB             a fresh database there holding data/library.sql
 #   nv_sqlite_library FILE       the same as an SQLite file
+#   nv_library BACKEND NAME      a fresh library on pg or sqlite, reached through a new data source that
+#                                the stored settings name: sets DB (the database or file), DSN, and dump
 #   nv_dump_pg DB / nv_dump_sqlite FILE   both tables in the form of data/after-*.txt
 #   nv_expect_tables EXPECTED DUMPFILE    compares, fails with the difference
 #   nv_expect_memo EXPECTED MEMOFILE      the memo's lines against EXPECTED's collisions line
@@ -154,6 +156,27 @@ nv_pg_library() {
 
 nv_sqlite_library() {
     sqlite3 -bail "$1" <"$NV_DATA/library.sql" || bb_fail "cannot make the SQLite library $1"
+}
+
+nv_library() {
+    local backend=$1 name=$2
+    DSN="Bb${name^}$$"
+    case $backend in
+        pg)
+            nv_need_pg
+            DB="bb_${name}_$$"
+            nv_pg_library "$DB"
+            bb_add_pg_dsn "$DSN" 127.0.0.1 "$NORVEL_PG_PORT" Database="$DB"
+            bb_write_lib_settings "$DSN" "$NORVEL_PG_USER" "$NORVEL_PG_PASSWORD"
+            dump() { nv_dump_pg "$DB"; } ;;
+        sqlite)
+            DB="$BB_DIR/library.db"
+            nv_sqlite_library "$DB"
+            bb_add_sqlite_dsn "$DSN" "$DB"
+            bb_write_lib_settings "$DSN" sa ""
+            dump() { nv_dump_sqlite "$DB"; } ;;
+        *) echo "$(basename "$0"): --backend pg or sqlite" >&2; exit 2 ;;
+    esac
 }
 
 NV_DUMP_SQL="select 'people', pe_name, pe_id, pe_passwd from lib_people order by pe_name;

@@ -18,25 +18,8 @@ nv_options "--norvel PROGRAM --backend pg|sqlite" norvel backend -- "$@"
 bb_init "run-$BACKEND"
 nv_desktop
 bb_odbc_init
-DSN="BbRun$$"
-case $BACKEND in
-    pg)
-        nv_need_pg
-        DB="bb_run_$$"
-        nv_pg_library "$DB"
-        bb_add_pg_dsn "$DSN" 127.0.0.1 "$NORVEL_PG_PORT" Database="$DB"
-        bb_write_lib_settings "$DSN" "$NORVEL_PG_USER" "$NORVEL_PG_PASSWORD"
-        dump() { nv_dump_pg "$DB"; }
-        LENGTH=9 ;;
-    sqlite)
-        DB="$BB_DIR/library.db"
-        nv_sqlite_library "$DB"
-        bb_add_sqlite_dsn "$DSN" "$DB"
-        bb_write_lib_settings "$DSN" sa ""
-        dump() { nv_dump_sqlite "$DB"; }
-        LENGTH=6 ;;
-    *) echo "run.sh: --backend pg or sqlite" >&2; exit 2 ;;
-esac
+nv_library "$BACKEND" run
+case $BACKEND in pg) LENGTH=9 ;; sqlite) LENGTH=6 ;; esac
 EXPECTED="$NV_DATA/after-$LENGTH.txt"
 dump >"$BB_DIR/before.txt"
 

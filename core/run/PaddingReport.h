@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+// What a padding run changed, for the front ends that show it before and after (the terminal
+// command): figures per card-number length, and, when asked for, one entry per changed card.
+
+// What happened to a reader's password.
+enum class PasswordChange {
+    FollowsCard,    // it was the card number and is the new card number
+    WasEmpty,       // it was empty and is now the card number
+    Unchanged,
+};
+
+// One changed card number: a reader (whose number or password changes), or a number found only
+// in loans.
+struct ChangedCard
+{
+    QString oldNumber;   // trailing blanks removed
+    QString newNumber;   // equal to oldNumber when only the password changes
+    bool reader = true;
+    PasswordChange password = PasswordChange::Unchanged;
+    qint64 loans = 0;    // loans that moved to the new number
+};
+
+// Receives the changed cards as the run finds them, before its commit.
+class ChangeSink
+{
+public:
+    virtual ~ChangeSink() = default;
+    virtual void add(const ChangedCard &card) = 0;
+};
+
+// The figures of one pass: the card numbers of one length.
+struct PassFigures
+{
+    int length = 0;
+    qint64 readersPadded = 0;
+    qint64 loansPadded = 0;
+    qint64 readersLeftAlone = 0;
+    qint64 passwordsFollowing = 0;
+};
+
+class PaddingReport
+{
+public:
+    // With a sink, the run also lists every changed card (which costs one more scan of the loans
+    // per pass); without, it only counts.
+    explicit PaddingReport(ChangeSink *changes = nullptr) : m_changes(changes) {}
+
+    ChangeSink *changes() const { return m_changes; }
+
+    QList<PassFigures> passes;
+    // Readers whose password was empty and is now their card number.
+    qint64 emptyPasswordsFilled = 0;
+
+    PassFigures totals() const
+    {
+        PassFigures sum;
+        for (const PassFigures &pass : passes) {
+            sum.readersPadded += pass.readersPadded;
+            sum.loansPadded += pass.loansPadded;
+            sum.readersLeftAlone += pass.readersLeftAlone;
+            sum.passwordsFollowing += pass.passwordsFollowing;
+        }
+        return sum;
+    }
+
+    void clear()
+    {
+        passes.clear();
+        emptyPasswordsFilled = 0;
+    }
+
+private:
+    ChangeSink *m_changes;
+};

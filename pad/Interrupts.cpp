@@ -1,0 +1,80 @@
+#include "Interrupts.h"
+
+#include "run/ChangeRecord.h"
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <pthread.h>
+#include <thread>
+#include <unistd.h>
+
+namespace Interrupts {
+
+namespace {
+
+std::atomic<int> g_requested{0};
+std::atomic<bool> g_working{false};
+std::atomic<bool> g_committing{false};
+
+void stopNow()
+{
+    // Nothing of the run was committed; the record's temporary file goes too.
+    if (const char *pending = ChangeRecord::pendingFile())
+        ::unlink(pending);
+    const char *message = stopMessage();
+    (void)!::write(STDERR_FILENO, message, std::strlen(message));
+    ::_exit(1);
+}
+
+void watch(sigset_t watched)
+{
+    for (;;) {
+        int signal = 0;
+        if (::sigwait(&watched, &signal) != 0)
+            continue;
+        const bool second = g_requested.exchange(signal) != 0;
+        if (g_committing.load())
+            continue;
+        if (g_working.load() || second)
+            stopNow();
+    }
+}
+
+} // namespace
+
+void install()
+{
+    sigset_t watched;
+    sigemptyset(&watched);
+    sigaddset(&watched, SIGINT);
+    sigaddset(&watched, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &watched, nullptr);
+    std::thread(watch, watched).detach();
+}
+
+int requested()
+{
+    return g_requested.load();
+}
+
+void setServerCall(bool working)
+{
+    g_working.store(working);
+    // A request that came just before the call started would otherwise wait for its end.
+    if (working && g_requested.load() && !g_committing.load())
+        stopNow();
+}
+
+void setCommitting(bool committing)
+{
+    g_committing.store(committing);
+}
+
+const char *stopMessage()
+{
+    return "norvel-pad: 已中断。改动没有提交，事务已回滚，数据库没有任何改动。\n";
+}
+
+} // namespace Interrupts

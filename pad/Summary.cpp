@@ -1,0 +1,62 @@
+#include "Summary.h"
+
+namespace {
+
+QString orUnknown(const QString &text)
+{
+    return text.isEmpty() ? QStringLiteral("(驱动没有提供)") : text;
+}
+
+// Right-aligns a figure under a heading of the given display width (a Chinese character takes two
+// columns on a terminal).
+QString cell(qint64 value, int width)
+{
+    return QString::number(value).rightJustified(width);
+}
+
+int displayWidth(const QString &text)
+{
+    int width = 0;
+    for (const QChar c : text)
+        width += c.unicode() >= 0x1100 ? 2 : 1;
+    return width;
+}
+
+} // namespace
+
+QString describeDatabase(const DatabaseDescription &db)
+{
+    QString text;
+    text += QStringLiteral("数据源：%1\n").arg(db.dataSource);
+    text += QStringLiteral("服务器：%1 %2\n").arg(orUnknown(db.product), db.version).trimmed() + u'\n';
+    text += QStringLiteral("数据库：%1\n").arg(orUnknown(db.database));
+    return text;
+}
+
+QString summarize(const PaddingReport &report, const QStringList &resultLines)
+{
+    const QStringList headings{QStringLiteral("长度"), QStringLiteral("补0的读者"), QStringLiteral("补0的借阅记录"),
+                               QStringLiteral("未处理的读者"), QStringLiteral("密码随证号变更")};
+    QList<int> widths;
+    QString text;
+    for (const QString &heading : headings) {
+        widths << std::max(displayWidth(heading), 6);
+        text += QString(widths.last() - displayWidth(heading) + 2, u' ') + heading;
+    }
+    text += u'\n';
+    const auto row = [&](const QString &label, const PassFigures &f) {
+        QString line = QString(widths[0] - displayWidth(label) + 2, u' ') + label;
+        const qint64 values[] = {f.readersPadded, f.loansPadded, f.readersLeftAlone, f.passwordsFollowing};
+        for (int i = 0; i < 4; ++i)
+            line += QStringLiteral("  ") + cell(values[i], widths[i + 1]);
+        return line + u'\n';
+    };
+    for (const PassFigures &pass : report.passes)
+        text += row(QString::number(pass.length), pass);
+    text += row(QStringLiteral("合计"), report.totals());
+    text += QStringLiteral("原为空、改为借书证号的密码：%1\n").arg(report.emptyPasswordsFilled);
+    text += u'\n';
+    for (const QString &line : resultLines)
+        text += line + u'\n';
+    return text;
+}

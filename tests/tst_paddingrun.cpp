@@ -696,29 +696,24 @@ private slots:
             columns.readerCard = QStringLiteral("integer");
             row << library({{"7", "7"}}, {"7"}) << "9" << columns << QStringList{} << numeric("lib_people.pe_id");
         });
-        const auto pgColumns = m_backends[QStringLiteral("pg")].columns;
-        const auto sqliteColumns = m_backends[QStringLiteral("sqlite")].columns;
-        QTest::newRow("pg: loans' numbers are numeric")
-            << "pg" << library({{"7", "7"}}, {"7"}) << "9"
-            << model::Columns{pgColumns.readerCard, QStringLiteral("numeric(12,0)"), pgColumns.password} << QStringList{}
-            << numeric("lib_jieshu.js_libcard");
-        QTest::newRow("pg: both bigint, length 1")
-            << "pg" << library({{"7", "7"}}, {"7"}) << "1"
-            << model::Columns{QStringLiteral("bigint"), QStringLiteral("bigint"), pgColumns.password} << QStringList{}
-            << numeric("lib_people.pe_id、lib_jieshu.js_libcard");
-        QTest::newRow("pg-sqlserver-texts: smallint")
-            << "pg-sqlserver-texts" << library({{"7", "7"}}, {"7"}) << "9"
-            << model::Columns{QStringLiteral("smallint"), QStringLiteral("char(18)"), QStringLiteral("char(20)")}
-            << QStringList{} << numeric("lib_people.pe_id");
+        const auto numericRow = [&](const char *backend, const char *name, const char *length,
+                                    const model::Columns &columns, const char *refused) {
+            QTest::addRow("%s: %s", backend, name) << backend << library({{"7", "7"}}, {"7"}) << length << columns
+                                                   << QStringList{} << numeric(refused);
+        };
+        const auto pg = m_backends[QStringLiteral("pg")].columns;
+        const auto sqlite = m_backends[QStringLiteral("sqlite")].columns;
+        numericRow("pg", "loans' numbers are numeric", "9", {pg.readerCard, QStringLiteral("numeric(12,0)"), pg.password},
+                   "lib_jieshu.js_libcard");
+        numericRow("pg", "both bigint, length 1", "1", {QStringLiteral("bigint"), QStringLiteral("bigint"), pg.password},
+                   "lib_people.pe_id、lib_jieshu.js_libcard");
+        numericRow("pg-sqlserver-texts", "smallint", "9",
+                   {QStringLiteral("smallint"), QStringLiteral("char(18)"), QStringLiteral("char(20)")}, "lib_people.pe_id");
         // SQLite goes by the declared type: "string" and "decimal" have numeric affinity.
-        QTest::newRow("sqlite: loans' numbers declared string")
-            << "sqlite" << library({{"7", "7"}}, {"7"}) << "9"
-            << model::Columns{sqliteColumns.readerCard, QStringLiteral("string"), sqliteColumns.password} << QStringList{}
-            << numeric("lib_jieshu.js_libcard");
-        QTest::newRow("sqlite: readers' numbers declared decimal(12)")
-            << "sqlite" << library({{"7", "7"}}, {"7"}) << "9"
-            << model::Columns{QStringLiteral("decimal(12)"), sqliteColumns.loanCard, sqliteColumns.password}
-            << QStringList{} << numeric("lib_people.pe_id");
+        numericRow("sqlite", "loans' numbers declared string", "9", {sqlite.readerCard, QStringLiteral("string"), sqlite.password},
+                   "lib_jieshu.js_libcard");
+        numericRow("sqlite", "readers' numbers declared decimal(12)", "9",
+                   {QStringLiteral("decimal(12)"), sqlite.loanCard, sqlite.password}, "lib_people.pe_id");
 
         // Tables and columns missing: the data source points at another database.
         const auto missing = [&](const char *what) {

@@ -460,9 +460,9 @@ void PaddingRun::listPass(int length, int n, PassFigures &figures, qint64 loansC
         // Some of them were left alone: ask which padded forms are readers' numbers. (No reader
         // padded in this pass can have one of them: its number differs from each of these.)
         QSet<QString> taken;
-        for (qsizetype at = 0; at < loanOnly.size(); at += 500) {
+        for (qsizetype at = 0; at < loanOnly.size(); at += 1000) {
             QStringList padded;
-            for (const QString &number : loanOnly.mid(at, 500))
+            for (const QString &number : loanOnly.mid(at, 1000))
                 padded << zeros + number;
             openSelect(m_statements.readersAmong(padded),
                        [&] { taken.insert(withoutTrailingBlanks(qrTmp.value(0).toString())); });

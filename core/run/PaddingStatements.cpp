@@ -136,7 +136,7 @@ QStringList PaddingStatements::readersAmong(const QStringList &numbers) const
     for (QString number : numbers)
         quoted << u'\'' + number.replace(u'\'', QStringLiteral("''")) + u'\'';
     return {selectCardNumber() + QStringLiteral(" from lib_people"),
-            QStringLiteral("where rtrim(pe_id) in (") + quoted.join(u',') + u')'};
+            QStringLiteral("where ") + compared(QStringLiteral("pe_id")) + QStringLiteral(" in (") + quoted.join(u',') + u')'};
 }
 
 QStringList PaddingStatements::countReadersWithoutNumber() const

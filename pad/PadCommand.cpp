@@ -124,24 +124,27 @@ int execute(const PadOptions &options)
     Terminal::out(describeDatabase({login.alias, odbcDbmsName(db), odbcDbmsVersion(db), odbcDatabaseName(db)}));
     Terminal::out(QStringLiteral("借书证长度：%1\n\n").arg(options.length));
 
-    if (!options.apply) {
-        RunResult preview;
-        runOnce(options, PaddingRun::Ending::RollBack, record.get(), preview);
+    // The whole run, rolled back, and what it did.
+    const auto preview = [&options](ChangeRecord *changes) {
+        RunResult result;
+        runOnce(options, PaddingRun::Ending::RollBack, changes, result);
         Terminal::out(QStringLiteral("预览：以下是执行时将做的改动。事务已回滚，数据库没有任何改动。\n"));
-        Terminal::out(summarize(preview.report, preview.lines));
+        Terminal::out(summarize(result.report, result.lines));
+        return result;
+    };
+
+    if (!options.apply) {
+        const RunResult previewed = preview(record.get());
         if (record) {
             record->publish();
             Terminal::out(recordLine(*record, true));
         }
         Terminal::out(QStringLiteral("要执行这些改动，请加上--apply。\n"));
-        return statusOf(preview);
+        return statusOf(previewed);
     }
 
     if (ask) {
-        RunResult preview;
-        runOnce(options, PaddingRun::Ending::RollBack, nullptr, preview);
-        Terminal::out(QStringLiteral("预览：以下是执行时将做的改动。事务已回滚，数据库没有任何改动。\n"));
-        Terminal::out(summarize(preview.report, preview.lines));
+        preview(nullptr);
         const std::optional<QString> answer =
             Terminal::readLine(QStringLiteral("\n确认已经备份好数据库，并执行以上改动？请输入 yes 执行："));
         ConsoleView::checkInterrupt();

@@ -56,7 +56,19 @@ void install()
 
 int requested()
 {
-    return g_requested.load();
+    if (const int signal = g_requested.load())
+        return signal;
+    // A signal that has arrived but that the watching thread has not taken yet counts too: once the
+    // process runs again after a stop, the two threads race for it.
+    sigset_t pending;
+    sigemptyset(&pending);
+    if (::sigpending(&pending) == 0) {
+        for (const int signal : {SIGINT, SIGTERM}) {
+            if (sigismember(&pending, signal))
+                return signal;
+        }
+    }
+    return 0;
 }
 
 void setServerCall(bool working)

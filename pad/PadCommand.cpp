@@ -75,8 +75,10 @@ void runOnce(const PadOptions &options, PaddingRun::Ending ending, ChangeRecord 
         view.endProgress();
         if (record)
             record->finish();
-        ConsoleView::checkInterrupt();
+        // Committing from here on: a signal the watching thread takes now waits for the commit.
+        // One that came before is seen by the check that follows, and the run rolls back.
         Interrupts::setCommitting(true);
+        ConsoleView::checkInterrupt();
     });
     try {
         run.execute(ending);

@@ -81,7 +81,8 @@ bb_init() {
     # A command that stops the script (set -e) without bb_fail says which one it was. Only in the
     # script's own shell: failures inside $(...) are the caller's to judge.
     set -E
-    trap '[ "$BASH_SUBSHELL" != 0 ] || bb_log "FAIL: status $? at ${BASH_SOURCE[0]##*/} line $LINENO: $BASH_COMMAND"' ERR
+    # Only where the failure stops the script (not inside "set +e", where a status is expected).
+    trap '[ "$BASH_SUBSHELL" != 0 ] || [[ $- != *e* ]] || bb_log "FAIL: status $? at ${BASH_SOURCE[0]##*/} line $LINENO: $BASH_COMMAND"' ERR
     bb_log "work folder $BB_DIR"
 }
 

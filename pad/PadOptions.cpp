@@ -3,7 +3,6 @@
 std::optional<PadOptions> parsePadOptions(const QStringList &arguments, QString &error)
 {
     PadOptions options;
-    bool lengthGiven = false;
     bool changesGiven = false;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         QString name = arguments[i];
@@ -35,7 +34,6 @@ std::optional<PadOptions> parsePadOptions(const QStringList &arguments, QString 
         bool ok;
         if (name == QStringLiteral("--length")) {
             ok = value(options.length);
-            lengthGiven = true;
         } else if (name == QStringLiteral("--changes")) {
             ok = value(options.changesFile);
             changesGiven = true;
@@ -61,7 +59,6 @@ std::optional<PadOptions> parsePadOptions(const QStringList &arguments, QString 
         if (!ok)
             return std::nullopt;
     }
-    Q_UNUSED(lengthGiven)
     if (options.help || options.version)
         return options;
     if (options.yes && !options.apply) {

@@ -7,6 +7,7 @@
 //   bench_padding all-passes <length> <statements.sql>
 //       writes the PostgreSQL-dialect statements of every pass 1 .. length-1, no pass skipped.
 
+#include "db/LibQuery.h"
 #include "run/PaddingRun.h"
 #include "run/PaddingStatements.h"
 #include "platform/Exceptions.h"
@@ -72,7 +73,7 @@ int run(const QString &connection, const QString &length, const QString &scriptF
         std::fprintf(stderr, "cannot connect: %s\n", qPrintable(db.lastError().text()));
         return 2;
     }
-    QSqlQuery qrTmp(db);
+    LibQuery qrTmp(db);
     QuietView view;
     view.length = length;
     PaddingRun padding(qrTmp, view);

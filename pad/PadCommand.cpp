@@ -13,7 +13,7 @@
 #include "run/PaddingRun.h"
 
 #include <QCoreApplication>
-#include <QSqlQuery>
+#include "db/LibQuery.h"
 
 #include <memory>
 #include <unistd.h>
@@ -65,7 +65,7 @@ struct RunResult
 // One whole run on the connection, committed or rolled back at its end.
 void runOnce(const PadOptions &options, PaddingRun::Ending ending, ChangeRecord *record, RunResult &result)
 {
-    QSqlQuery query(QSqlDatabase::database(LibConnection::DatabaseName, false));
+    LibQuery query(QSqlDatabase::database(LibConnection::DatabaseName, false));
     ConsoleView view(options.length, Terminal::isTerminal(STDERR_FILENO), options.showSql);
     result.report = PaddingReport(record);
     PaddingRun run(query, view);

@@ -19,16 +19,21 @@ QString odbcAttributeValue(const QString &value)
     return u'{' + quoted + u'}';
 }
 
+void *odbcConnectionHandle(const QSqlDatabase &db)
+{
+    if (!db.isOpen() || !db.driver())
+        return nullptr;
+    const QVariant handle = db.driver()->handle();
+    if (!handle.isValid() || handle.typeId() != QMetaType::VoidStar)
+        return nullptr;
+    return *static_cast<void *const *>(handle.constData());
+}
+
 namespace {
 
 QString odbcInfo(const QSqlDatabase &db, SQLUSMALLINT infoType)
 {
-    if (!db.isOpen() || !db.driver())
-        return {};
-    const QVariant handle = db.driver()->handle();
-    if (!handle.isValid() || handle.typeId() != QMetaType::VoidStar)
-        return {};
-    SQLHANDLE hdbc = *static_cast<const SQLHANDLE *>(handle.constData());
+    SQLHANDLE hdbc = odbcConnectionHandle(db);
     if (!hdbc)
         return {};
     SQLWCHAR text[256] = {};

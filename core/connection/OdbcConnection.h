@@ -10,6 +10,9 @@
 // "{", or with blanks at its ends) must be quoted the ODBC way: in braces, with "}" doubled.
 QString odbcAttributeValue(const QString &value);
 
+// The ODBC connection handle (HDBC) behind an open Qt ODBC connection; null when there is none.
+void *odbcConnectionHandle(const QSqlDatabase &db);
+
 // The server the connection talks to, as the ODBC driver reports it (SQL_DBMS_NAME):
 // "Microsoft SQL Server", "PostgreSQL", "SQLite", ... Empty when the connection is not an open
 // ODBC connection.

@@ -30,8 +30,30 @@ public:
     using NorvelError::NorvelError;
 };
 
-// Anything the database or its driver refused; the message is the driver's own text.
+// Anything the database or its driver refused; the message is the driver's own text, and the
+// SQLSTATE of its first diagnostic where the driver gave one.
 class EDatabaseError : public NorvelError
+{
+public:
+    explicit EDatabaseError(const QString &message, const QString &sqlState = {})
+        : NorvelError(message), m_sqlState(sqlState) {}
+    const QString &sqlState() const noexcept { return m_sqlState; }
+
+private:
+    QString m_sqlState;
+};
+
+// A statement that was cancelled on request (an interrupt of the terminal command): it did not
+// complete, and the transaction it belonged to is rolled back.
+class EInterrupted : public EDatabaseError
+{
+public:
+    using EDatabaseError::EDatabaseError;
+};
+
+// The commit was sent but did not come back as done: the connection broke, the server stopped.
+// Whether the changes were committed is not known; the message says how to find out.
+class ECommitUnknown : public NorvelError
 {
 public:
     using NorvelError::NorvelError;

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "db/LibQuery.h"
 #include "run/PaddingRun.h"
 
 #include <QElapsedTimer>
-#include <QSqlQuery>
 #include <QWidget>
 
 #include <memory>
@@ -69,7 +69,7 @@ private:
     void paintProgress();
 
     std::unique_ptr<Ui::TNorvelMain> ui;
-    QSqlQuery qrTmp;
+    LibQuery qrTmp;
     int m_position = 0;              // the latest position, within the bar's range
     QElapsedTimer m_sinceProgressPaint;
     // The database-wait pointer while the server works on a statement of the run.

@@ -2,7 +2,9 @@
 
 #include "connection/LibConnection.h"
 #include "connection/OdbcConnection.h"
+#include "db/CancelTimer.h"
 #include "db/Transaction.h"
+#include "platform/Exceptions.h"
 #include "platform/IntConversion.h"
 #include "run/RunChecks.h"
 #include "run/RunRecorder.h"
@@ -17,8 +19,8 @@
 class PaddingRun::Work
 {
 public:
-    Work(PaddingRun &run, PaddingStatements::Dialect dialect)
-        : m_run(run), m_sql(run.qrTmp, run.m_view), m_statements(dialect)
+    Work(PaddingRun &run, PaddingStatements::Dialect dialect, PaddingStatements::Dialect server)
+        : m_run(run), m_sql(run.qrTmp, run.m_view), m_statements(dialect), m_server(server)
     {
         m_sql.setObserver(run.m_observer);
         if (run.m_report)
@@ -29,7 +31,10 @@ public:
     {
         if (const QStringList settings = m_statements.transactionSettings(); !settings.isEmpty())
             m_sql.exec(settings);
-        RunChecks(m_sql, m_statements).check(length);
+        RunChecks checks(m_sql, m_statements);
+        checks.checkSchema();
+        lockTables();
+        checks.checkData(length);
         if (m_recorder)
             m_recorder->beforeMarking();
         m_sql.exec(m_statements.markPasswords());
@@ -48,6 +53,22 @@ public:
     }
 
 private:
+    void lockTables()
+    {
+        // Everything in both tables at the commit has been through the run: a lending desk that
+        // writes meanwhile waits for the commit.
+        const CancelTimer timer(m_run.m_lockTimeout);
+        try {
+            m_sql.exec(PaddingStatements::lockTables(m_server));
+        } catch (const EInterrupted &) {
+            if (!timer.fired())
+                throw;
+            throw EAbort(QStringLiteral("等了%1秒也没能锁定表lib_people和lib_jieshu：另一个会话（借还台或另一次处理）"
+                                        "正在改动它们，系统没有做任何改动。请稍后再试")
+                             .arg(m_run.m_lockTimeout));
+        }
+    }
+
     QList<int> passesFor(int length)
     {
         // Padding turns a number of length n < L into one of length L, never into another length
@@ -100,6 +121,7 @@ private:
     PaddingRun &m_run;
     StatementRunner m_sql;
     PaddingStatements m_statements;
+    PaddingStatements::Dialect m_server;
     std::unique_ptr<RunRecorder> m_recorder;
     int m_position = 0;
 };
@@ -118,7 +140,8 @@ void PaddingRun::execute(Ending ending)
     const int length = StrToInt(m_view.lengthText());
 
     QSqlDatabase db = QSqlDatabase::database(LibConnection::DatabaseName, false);
-    const auto dialect = m_forcedDialect.value_or(PaddingStatements::dialectFor(odbcDbmsName(db)));
+    const auto server = PaddingStatements::dialectFor(odbcDbmsName(db));
+    const auto dialect = m_forcedDialect.value_or(server);
     m_passes.clear();
     m_collisionList.clear();
     if (m_report)
@@ -126,7 +149,7 @@ void PaddingRun::execute(Ending ending)
 
     {
         Transaction transaction(db);
-        Work(*this, dialect).run(length);
+        Work(*this, dialect, server).run(length);
         if (m_beforeCommit)
             m_beforeCommit();
         if (ending == Ending::Commit)

@@ -46,6 +46,9 @@ public:
 
     // Counts (and, with a sink, lists) what the run changes; see PaddingReport.
     void setReport(PaddingReport *report) { m_report = report; }
+    // How long the run waits for its locks (seconds) when another session holds them; 0, the
+    // default, waits as long as it takes. When the time is up the run stops, nothing changed.
+    void setLockTimeout(int seconds) { m_lockTimeout = seconds; }
     // Called after the last statement, just before the commit (or the preview's rollback); raising
     // there rolls the run back.
     void setBeforeCommit(std::function<void()> hook) { m_beforeCommit = std::move(hook); }
@@ -75,4 +78,5 @@ private:
     QList<int> m_passes;
     PaddingReport *m_report = nullptr;
     std::function<void()> m_beforeCommit;
+    int m_lockTimeout = 0;
 };

@@ -50,6 +50,20 @@ QStringList PaddingStatements::transactionSettings() const
     return {};
 }
 
+QStringList PaddingStatements::lockTables(Dialect server)
+{
+    switch (server) {
+    case Dialect::PostgreSQL:
+        return {QStringLiteral("lock table lib_people, lib_jieshu in exclusive mode")};
+    case Dialect::SQLite:
+        return {QStringLiteral("update lib_people set pe_id=pe_id where 0")};
+    case Dialect::SqlServer:
+        break;
+    }
+    return {QStringLiteral("select (select count(*) from lib_people with (tablockx, holdlock)),"),
+            QStringLiteral("       (select count(*) from lib_jieshu with (tablockx, holdlock))")};
+}
+
 QStringList PaddingStatements::markPasswords() const
 {
     return {QStringLiteral("update lib_people set pe_passwd=''"),

@@ -43,6 +43,13 @@ public:
     // hash spills to disk in many batches on a large library (measured: a third slower at a million
     // readers), so the run's transaction, and only it, gets the memory a DBA would give it.
     QStringList transactionSettings() const;
+    // The locks the run takes first, held until its commit or rollback, that keep every other writer
+    // of both tables out (the lending desk, another run) and let readers read: PostgreSQL's
+    // EXCLUSIVE mode; SQLite's write lock, which a write statement takes (one that changes no row);
+    // on SQL Server exclusive table locks held to the end of the transaction (readers that read
+    // row versions, as under READ_COMMITTED_SNAPSHOT, go on reading; others wait, as they would
+    // for the run's own updates). Chosen by the server the connection really talks to.
+    static QStringList lockTables(Dialect server);
     // Readers whose password is their card number get the empty password for the run.
     QStringList markPasswords() const;
     // Readers of trimmed length n whose number with `zeros` in front is already a reader's number.

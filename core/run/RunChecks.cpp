@@ -9,14 +9,17 @@
 
 #include <tuple>
 
-void RunChecks::check(int length)
+void RunChecks::checkSchema()
 {
     const QSqlDatabase db = QSqlDatabase::database(LibConnection::DatabaseName, false);
     // One catalogue query per table.
-    const QSqlRecord people = db.record(QStringLiteral("lib_people"));
-    const QSqlRecord loans = db.record(QStringLiteral("lib_jieshu"));
-    checkColumns(people, loans);
+    m_people = db.record(QStringLiteral("lib_people"));
+    m_loans = db.record(QStringLiteral("lib_jieshu"));
+    checkColumns(m_people, m_loans);
+}
 
+void RunChecks::checkData(int length)
+{
     if (m_statements.dialect() != PaddingStatements::Dialect::SqlServer) {
         bool cardNumbers = true;
         bool passwords = true;
@@ -36,7 +39,7 @@ void RunChecks::check(int length)
         }
     }
 
-    checkColumnSizes(length, people, loans);
+    checkColumnSizes(length, m_people, m_loans);
 }
 
 void RunChecks::checkColumns(const QSqlRecord &people, const QSqlRecord &loans)

@@ -23,7 +23,11 @@ public:
 
     RunChecks(StatementRunner &sql, PaddingStatements &statements) : m_sql(sql), m_statements(statements) {}
 
-    void check(int length);
+    // What the catalogue tells: the tables and columns exist, no card-number column is numeric.
+    // Before the run takes its locks (a missing table could not be locked).
+    void checkSchema();
+    // The rest, on the locked tables.
+    void checkData(int length);
 
 private:
     void checkColumns(const QSqlRecord &people, const QSqlRecord &loans);
@@ -31,4 +35,6 @@ private:
 
     StatementRunner &m_sql;
     PaddingStatements &m_statements;
+    QSqlRecord m_people;
+    QSqlRecord m_loans;
 };

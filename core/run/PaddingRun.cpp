@@ -152,10 +152,15 @@ void PaddingRun::execute(Ending ending)
         Work(*this, dialect, server).run(length);
         if (m_beforeCommit)
             m_beforeCommit();
-        if (ending == Ending::Commit)
-            transaction.commit();
-        else
+        if (ending == Ending::Commit) {
+            try {
+                transaction.commit();
+            } catch (const ECommitUnknown &error) {
+                throw ECommitUnknown(CommitUnknownMessage.arg(error.message().trimmed()));
+            }
+        } else {
             transaction.rollBack();
+        }
     }
 
     if (m_collisionList.isEmpty()) {

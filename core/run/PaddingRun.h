@@ -33,6 +33,10 @@ public:
     static inline const QString CollisionHeading =
         QStringLiteral("以下条码修改后会与现有的条码重复,因此系统没有改动,请手工修改:");
     static inline const QString FinishedMessage = QStringLiteral("处理完成！");
+    // A commit that did not come back: the changes may or may not be in the database.
+    static inline const QString CommitUnknownMessage = QStringLiteral(
+        "提交改动时与数据库的连接出错（%1）。改动可能已经提交，也可能没有：请先查看数据库，例如找一位借书证号"
+        "较短的读者，看他的证号是否已经补了0，确认之前不要再次处理");
 
     // The query carries every statement; it must be on the library connection "LibDB".
     PaddingRun(LibQuery &query, PaddingRunView &view);

@@ -106,7 +106,10 @@ int allPasses(int length, const QString &scriptFile)
     PaddingStatements sql(PaddingStatements::Dialect::PostgreSQL);
     // The generated library's card numbers and passwords have no trailing blanks: the run finds
     // that and compares them as they stand.
-    sql.setUntrimmedValues(false, false);
+    CardSql::Columns columns;
+    columns.untrimmedCards = false;
+    columns.untrimmedPasswords = false;
+    sql.setColumns(columns);
     QStringList statements{PaddingStatements::text(sql.markPasswords())};
     for (int n = 1; n < length; ++n) {
         const QString zeros = PaddingRun::padZeros(length, n);

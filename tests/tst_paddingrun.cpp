@@ -5,6 +5,7 @@
 // same cases run on all of them, and every one must leave what SQL Server would.
 
 #include "common/unGlobal.h"
+#include "run/CheckStatements.h"
 #include "run/PaddingRun.h"
 #include "platform/Exceptions.h"
 #include "support/PaddingModel.h"
@@ -432,10 +433,23 @@ private slots:
                 << library({{"000000123", "a"}, {"000123456", "b"}}, {"000000012", "000000123"}) << QStringList{}
                 << QList<int>{2, 3, 6};
         });
-        addBackendRows("length above 13 pads exactly", [](QTestData &row) {
+        // Above 13 a pass adds at most the literal's 12 zeros; the pass of the new length adds the rest.
+        addBackendRows("length above 13: twelve zeros at a time", [](QTestData &row) {
             row << library({{"1", "1"}, {"12", "b"}}, {"1"}) << "$F"
                 << library({{"000000000000001", "000000000000001"}, {"000000000000012", "b"}}, {"000000000000001"})
-                << QStringList{} << QList<int>{1, 2};
+                << QStringList{} << QList<int>{1, 2, 13, 14};
+        });
+        // The 1-character number meets the 13-character reader after its first twelve zeros: it is
+        // listed and keeps its loan, and the 13-character reader gets its one zero.
+        addBackendRows("length above 13: collision after twelve zeros", [](QTestData &row) {
+            row << library({{"7", "7"}, {"0000000000007", "x"}}, {"7"}) << "14"
+                << library({{"7", "7"}, {"00000000000007", "x"}}, {"7"}) << QStringList{"7"} << QList<int>{1, 13};
+        });
+        addBackendRows("length above 13: collision in the second pass of a number", [](QTestData &row) {
+            row << library({{"5", "5"}, {"000000000000005", "y"}}, {"5", "5"}) << "15"
+                << library({{"0000000000005", "0000000000005"}, {"000000000000005", "y"}},
+                           {"0000000000005", "0000000000005"})
+                << QStringList{"0000000000005"} << QList<int>{1, 13};
         });
 
         // Trailing blanks never count, whatever the column type: "7" collides with "000000007 ", so
@@ -857,8 +871,9 @@ private slots:
         const RunResult result = runOn(QStringLiteral("pg-sqlserver-texts"),
                                        library({{"1", "a"}, {"12", "b"}, {"123", "c"}}, {"1"}), "4");
         QVERIFY2(result.error.isEmpty(), qPrintable(result.error));
-        // The locks are the server's own (here PostgreSQL's); everything else is SQL Server's.
-        const QStringList expected{
+        // The locks are the server's own (here PostgreSQL's), the catalogue query is
+        // INFORMATION_SCHEMA's; everything else is SQL Server's.
+        QStringList expected{
             "lock table lib_people, lib_jieshu in exclusive mode\r\n",
             "select count(*) from lib_people\r\nwhere pe_id is null\r\n",
             "update lib_people set pe_passwd=''\r\nwhere pe_id=pe_passwd\r\n",
@@ -883,6 +898,7 @@ private slots:
             "update lib_people set\r\n  pe_id='0'+rtrim(pe_id)\r\nwhere len(rtrim(pe_id))=3\r\n"
             "  and '0'+rtrim(pe_id) not in (\r\n      select pe_id from lib_people)\r\n",
             "update lib_people set pe_passwd=pe_id\r\nwhere pe_passwd=''\r\n"};
+        expected.prepend(PaddingStatements::text(CheckStatements(CardSql(Dialect::SqlServer)).foreignKeys()));
         QCOMPARE(result.statements, expected);
     }
 
@@ -917,7 +933,10 @@ private slots:
             QStringList statements;
             for (const bool trimmed : {true, false}) {
                 PaddingStatements sql(Dialect::PostgreSQL);
-                sql.setUntrimmedValues(trimmed, trimmed);
+                CardSql::Columns columns;
+                columns.untrimmedCards = trimmed;
+                columns.untrimmedPasswords = trimmed;
+                sql.setColumns(columns);
                 for (const int n : {1, 4}) {
                     const QString zeros = PaddingRun::padZeros(9, n);
                     statements << PaddingStatements::text(sql.collisionScan(n, zeros))

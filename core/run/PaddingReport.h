@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 // What a padding run changed, for the front ends that show it before and after (the terminal
 // command): figures per card-number length, and, when asked for, one entry per changed card.
@@ -22,6 +23,8 @@ struct ChangedCard
     bool reader = true;
     PasswordChange password = PasswordChange::Unchanged;
     qint64 loans = 0;    // loans that moved to the new number
+    // Loans that were under the new number already (no reader had it) and now belong to this reader.
+    qint64 joinedLoans = 0;
 };
 
 // Receives the changed cards as the run finds them, before its commit.
@@ -40,20 +43,36 @@ struct PassFigures
     qint64 loansPadded = 0;
     qint64 readersLeftAlone = 0;
     qint64 passwordsFollowing = 0;
+    // Loans already under a padded reader's new number before the pass, which now belong to it.
+    qint64 loansJoined = 0;
+};
+
+// A short card number whose padded form differs from another reader's number only in case or
+// width (on a server that tells them apart, the run makes both).
+struct CaseTwin
+{
+    QString number;
+    QString padded;
+    QString other;
 };
 
 class PaddingReport
 {
 public:
-    // With a sink, the run also lists every changed card (which costs one more scan of the loans
-    // per pass); without, it only counts.
+    // With a sink, the run also lists every changed card; without, it only counts.
     explicit PaddingReport(ChangeSink *changes = nullptr) : m_changes(changes) {}
 
     ChangeSink *changes() const { return m_changes; }
 
+    // Asks the run to look for case and width twins first (see CaseTwin).
+    bool findCaseTwins = false;
+
     QList<PassFigures> passes;
     // Readers whose password was empty and is now their card number.
     qint64 emptyPasswordsFilled = 0;
+    // Columns of other tables that follow the readers' card numbers by a cascading foreign key.
+    QStringList cascadingColumns;
+    QList<CaseTwin> caseTwins;
 
     PassFigures totals() const
     {
@@ -63,6 +82,7 @@ public:
             sum.loansPadded += pass.loansPadded;
             sum.readersLeftAlone += pass.readersLeftAlone;
             sum.passwordsFollowing += pass.passwordsFollowing;
+            sum.loansJoined += pass.loansJoined;
         }
         return sum;
     }
@@ -71,6 +91,8 @@ public:
     {
         passes.clear();
         emptyPasswordsFilled = 0;
+        cascadingColumns.clear();
+        caseTwins.clear();
     }
 
 private:

@@ -31,25 +31,39 @@ public:
     {
         if (const QStringList settings = m_statements.transactionSettings(); !settings.isEmpty())
             m_sql.exec(settings);
-        RunChecks checks(m_sql, m_statements);
+        RunChecks checks(m_sql, m_statements, m_run.m_report);
         checks.checkSchema();
         lockTables();
         checks.checkData(length);
-        if (m_recorder)
+        if (const QStringList defer = m_statements.deferConstraints(); !defer.isEmpty())
+            m_sql.exec(defer);
+        if (m_recorder) {
+            m_recorder->beforeChanges(length);
             m_recorder->beforeMarking();
-        m_sql.exec(m_statements.markPasswords());
+        }
+        const qint64 marked = m_sql.exec(m_statements.markPasswords());
+        if (m_recorder)
+            m_recorder->afterMarking(marked);
         if (length > 1)
             m_run.m_passes = passesFor(length);
-        if (m_recorder)
-            m_recorder->beforePasses(length, m_run.m_passes);
         const QList<int> passes = m_run.m_passes;
         for (qsizetype i = 0; i < passes.size(); ++i) {
             m_run.m_view.passStarted(passes[i], int(i), int(passes.size()));
             runPass(length, passes[i]);
         }
-        m_sql.exec(m_statements.restorePasswords());
+        const qint64 restored = m_sql.exec(m_statements.restorePasswords());
         if (m_recorder)
-            m_recorder->afterRestore();
+            m_recorder->afterRestore(restored);
+        if (const QStringList check = m_statements.checkDeferredConstraints(); !check.isEmpty()) {
+            if (m_statements.dialect() == PaddingStatements::Dialect::SQLite) {
+                const qint64 violations = m_sql.scalar(check).toLongLong();
+                if (violations > 0) {
+                    throw EAbort(QStringLiteral("处理后有%1条记录违反外键约束，系统没有做任何改动").arg(violations));
+                }
+            } else {
+                m_sql.exec(check);
+            }
+        }
     }
 
 private:
@@ -71,10 +85,8 @@ private:
 
     QList<int> passesFor(int length)
     {
-        // Padding turns a number of length n < L into one of length L, never into another length
-        // below L; so a length that no card number has before the run has none in any later pass,
-        // and its pass could change nothing. Only the lengths that occur are run, in ascending order.
-        QList<int> passes;
+        // The lengths that occur, and those the passes make (above 13).
+        QList<int> present;
         if (m_statements.cardLengthsAsMasks()) {
             quint64 mask = 0;
             m_sql.select(m_statements.cardLengths(length),
@@ -82,18 +94,12 @@ private:
             for (int n = 1; n < length; ++n) {
                 const int bit = std::min(n, int(PaddingStatements::MaskOverflowBit));
                 if (mask & (quint64(1) << bit))
-                    passes << n;
+                    present << n;
             }
-            return passes;
+        } else {
+            m_sql.select(m_statements.cardLengths(length), [&](const LibQuery &row) { present << row.intValue(0); });
         }
-        m_sql.select(m_statements.cardLengths(length), [&](const LibQuery &row) {
-            const int n = row.intValue(0);
-            if (n >= 1 && n < length)
-                passes << n;
-        });
-        std::sort(passes.begin(), passes.end());
-        passes.erase(std::unique(passes.begin(), passes.end()), passes.end());
-        return passes;
+        return PaddingStatements::passesFor(length, present);
     }
 
     void runPass(int length, int n)
@@ -112,10 +118,12 @@ private:
         });
         if (m_recorder)
             m_recorder->beforePassUpdates(length, n);
-        const qint64 loansChanged = m_sql.exec(m_statements.padLoans(n, zeros));
+        qint64 loansChanged = -1;
+        if (const QStringList padLoans = m_statements.padLoans(n, zeros); !padLoans.isEmpty())
+            loansChanged = m_sql.exec(padLoans);
         const qint64 readersChanged = m_sql.exec(m_statements.padReaders(n, zeros));
         if (m_recorder)
-            m_recorder->afterPass(length, n, loansChanged, readersChanged);
+            m_recorder->afterPass(n, loansChanged, readersChanged);
     }
 
     PaddingRun &m_run;
@@ -130,7 +138,7 @@ PaddingRun::PaddingRun(LibQuery &query, PaddingRunView &view) : qrTmp(query), m_
 
 QString PaddingRun::padZeros(int length, int n)
 {
-    return QString(std::max(length - n, 0), u'0');
+    return PaddingStatements::padZeros(length, n);
 }
 
 void PaddingRun::execute(Ending ending)

@@ -14,7 +14,8 @@
 // The card-number padding run.
 //
 // Every reader card number shorter than the length L, and every borrowing record with such a number,
-// gets leading zeros up to L characters, pass by pass from the shortest numbers up. A reader whose
+// gets leading zeros up to L characters, pass by pass from the shortest numbers up (above 13, in
+// more than one pass: each adds at most 12 zeros). A reader whose
 // padded number already belongs to another card keeps the number and is listed; borrowing records
 // follow their readers. Readers whose password was their card number keep it that way.
 //
@@ -57,7 +58,7 @@ public:
     // there rolls the run back.
     void setBeforeCommit(std::function<void()> hook) { m_beforeCommit = std::move(hook); }
 
-    // The zeros that pass n puts in front of a number for the length L: exactly L - n of them.
+    // The zeros that pass n puts in front of a number for the length L (see PaddingStatements).
     static QString padZeros(int length, int n);
 
     // Called with every statement text just before it goes to the server: the window brings its

@@ -1,13 +1,6 @@
 #include "run/PaddingStatements.h"
 
-PaddingStatements::Dialect PaddingStatements::dialectFor(const QString &dbmsName)
-{
-    if (dbmsName.startsWith(QStringLiteral("PostgreSQL"), Qt::CaseInsensitive))
-        return Dialect::PostgreSQL;
-    if (dbmsName.contains(QStringLiteral("SQLite"), Qt::CaseInsensitive))
-        return Dialect::SQLite;
-    return Dialect::SqlServer;
-}
+#include <algorithm>
 
 QString PaddingStatements::text(const QStringList &lines)
 {
@@ -23,29 +16,35 @@ QString PaddingStatements::text(const QStringList &lines)
     return text;
 }
 
-QString PaddingStatements::len(const QString &column) const
+QString PaddingStatements::padZeros(int length, int n)
 {
-    const QString function = m_dialect == Dialect::SqlServer ? QStringLiteral("len") : QStringLiteral("length");
-    return function + QStringLiteral("(rtrim(") + column + QStringLiteral("))");
+    return ZeroLiteral.left(std::max(qint64(length) - n, qint64(0)));
 }
 
-QString PaddingStatements::compared(const QString &column) const
+QList<int> PaddingStatements::passesFor(int length, const QList<int> &present)
 {
-    const bool untrimmed = column.endsWith(QLatin1String("pe_passwd")) ? m_untrimmedPasswords : m_untrimmedCardNumbers;
-    if (m_dialect == Dialect::SqlServer || !untrimmed)
-        return column;
-    return QStringLiteral("rtrim(") + column + u')';
-}
-
-QString PaddingStatements::concat(const QString &zeros, const QString &column) const
-{
-    const QString op = m_dialect == Dialect::SqlServer ? QStringLiteral("+") : QStringLiteral("||");
-    return u'\'' + zeros + u'\'' + op + QStringLiteral("rtrim(") + column + u')';
+    // A number of length n < L becomes one of length n + (L - n, at most 12): L itself up to 13,
+    // shorter above, and such a number is padded again in the pass of its new length.
+    QList<bool> runs(std::max(length, 0), false);
+    for (const int n : present) {
+        if (n >= 1 && n < length)
+            runs[n] = true;
+    }
+    QList<int> passes;
+    for (int n = 1; n < length; ++n) {
+        if (!runs[n])
+            continue;
+        passes << n;
+        const int next = n + int(padZeros(length, n).size());
+        if (next < length)
+            runs[next] = true;
+    }
+    return passes;
 }
 
 QStringList PaddingStatements::transactionSettings() const
 {
-    if (m_dialect == Dialect::PostgreSQL)
+    if (dialect() == Dialect::PostgreSQL)
         return {QStringLiteral("set local work_mem = '64MB'")};
     return {};
 }
@@ -64,40 +63,73 @@ QStringList PaddingStatements::lockTables(Dialect server)
             QStringLiteral("       (select count(*) from lib_jieshu with (tablockx, holdlock))")};
 }
 
+QStringList PaddingStatements::deferConstraints() const
+{
+    if (!m_constraints.defer)
+        return {};
+    switch (dialect()) {
+    case Dialect::PostgreSQL:
+        return {QStringLiteral("set constraints all deferred")};
+    case Dialect::SQLite:
+        return {QStringLiteral("pragma defer_foreign_keys = on")};
+    case Dialect::SqlServer:
+        break;
+    }
+    return {};
+}
+
+QStringList PaddingStatements::checkDeferredConstraints() const
+{
+    if (!m_constraints.defer)
+        return {};
+    switch (dialect()) {
+    case Dialect::PostgreSQL:
+        return {QStringLiteral("set constraints all immediate")};
+    case Dialect::SQLite:
+        // Selected, not changed: the run stops when it returns a row.
+        return {QStringLiteral("select count(*) from pragma_foreign_key_check")};
+    case Dialect::SqlServer:
+        break;
+    }
+    return {};
+}
+
 QStringList PaddingStatements::markPasswords() const
 {
     return {QStringLiteral("update lib_people set pe_passwd=''"),
-            QStringLiteral("where ") + compared(QStringLiteral("pe_id")) + u'=' + compared(QStringLiteral("pe_passwd"))};
+            QStringLiteral("where ") + m_sql.compared(QStringLiteral("pe_id")) + u'=' + m_sql.compared(QStringLiteral("pe_passwd"))};
 }
 
 QStringList PaddingStatements::collisionScan(int n, const QString &zeros) const
 {
-    return {selectCardNumber() + QStringLiteral(" from lib_people"),
-            QStringLiteral("where ") + len(QStringLiteral("pe_id")) + u'=' + QString::number(n),
-            QStringLiteral("  and ") + concat(zeros, QStringLiteral("pe_id")) + QStringLiteral(" in ("),
-            QStringLiteral("      select ") + compared(QStringLiteral("pe_id")) + QStringLiteral(" from lib_people)")};
+    return {QStringLiteral("select ") + m_sql.asText(QStringLiteral("pe_id")) + QStringLiteral(" from lib_people"),
+            QStringLiteral("where ") + m_sql.len(QStringLiteral("pe_id")) + u'=' + QString::number(n),
+            QStringLiteral("  and ") + m_sql.comparedPadded(zeros, QStringLiteral("pe_id")) + QStringLiteral(" in ("),
+            QStringLiteral("      select ") + m_sql.compared(QStringLiteral("pe_id")) + QStringLiteral(" from lib_people)")};
 }
 
 QStringList PaddingStatements::pad(const QString &table, const QString &column, int n, const QString &zeros) const
 {
-    const QString padded = concat(zeros, column);
-    QStringList lines{QStringLiteral("update ") + table + QStringLiteral(" set"), QStringLiteral("  ") + column + u'=' + padded,
-                      QStringLiteral("where ") + len(column) + u'=' + QString::number(n)};
-    if (m_dialect == Dialect::PostgreSQL) {
+    QStringList lines{QStringLiteral("update ") + table + QStringLiteral(" set"),
+                      QStringLiteral("  ") + column + u'=' + m_sql.padded(zeros, column),
+                      QStringLiteral("where ") + m_sql.len(column) + u'=' + QString::number(n)};
+    if (dialect() == Dialect::PostgreSQL) {
         // The readers inside get a name of their own, so that the column on the right means the row
         // being updated also when the table updated is lib_people itself.
         lines << QStringLiteral("  and not exists (")
-              << QStringLiteral("      select 1 from lib_people p where ") + compared(QStringLiteral("p.pe_id")) + u'='
-                     + concat(zeros, table + u'.' + column) + u')';
+              << QStringLiteral("      select 1 from lib_people p where ") + m_sql.compared(QStringLiteral("p.pe_id")) + u'='
+                     + m_sql.comparedPadded(zeros, table + u'.' + column) + u')';
     } else {
-        lines << QStringLiteral("  and ") + padded + QStringLiteral(" not in (")
-              << QStringLiteral("      select ") + compared(QStringLiteral("pe_id")) + QStringLiteral(" from lib_people)");
+        lines << QStringLiteral("  and ") + m_sql.comparedPadded(zeros, column) + QStringLiteral(" not in (")
+              << QStringLiteral("      select ") + m_sql.compared(QStringLiteral("pe_id")) + QStringLiteral(" from lib_people)");
     }
     return lines;
 }
 
 QStringList PaddingStatements::padLoans(int n, const QString &zeros) const
 {
+    if (m_constraints.loansFollowReaders)
+        return {};
     return pad(QStringLiteral("lib_jieshu"), QStringLiteral("js_libcard"), n, zeros);
 }
 
@@ -106,62 +138,16 @@ QStringList PaddingStatements::padReaders(int n, const QString &zeros) const
     return pad(QStringLiteral("lib_people"), QStringLiteral("pe_id"), n, zeros);
 }
 
-QString PaddingStatements::passwordEmpty() const
-{
-    return compared(QStringLiteral("pe_passwd")) + QStringLiteral("=''");
-}
-
-QString PaddingStatements::selectCardNumber() const
-{
-    // SQLite's ODBC driver types a result column of no declared type by the first row's value: after
-    // an integer it would read the text "07" as the number 7. The cast gives every row as text.
-    return m_dialect == Dialect::SQLite ? QStringLiteral("select cast(pe_id as text)") : QStringLiteral("select pe_id");
-}
-
 QStringList PaddingStatements::restorePasswords() const
 {
-    return {QStringLiteral("update lib_people set pe_passwd=pe_id"), QStringLiteral("where ") + passwordEmpty()};
-}
-
-QStringList PaddingStatements::readersWithEmptyPassword() const
-{
-    return {selectCardNumber() + QStringLiteral(" from lib_people"), QStringLiteral("where ") + passwordEmpty()};
-}
-
-QStringList PaddingStatements::readersToPad(int n, const QString &zeros) const
-{
-    QStringList lines{selectCardNumber() + QStringLiteral(", case when ") + passwordEmpty()
-                      + QStringLiteral(" then 1 else 0 end from lib_people")};
-    lines << padReaders(n, zeros).mid(2);
-    return lines;
-}
-
-QStringList PaddingStatements::shortLoanCards(int limit) const
-{
-    const QString length = len(QStringLiteral("js_libcard"));
-    return {QStringLiteral("select rtrim(js_libcard), count(*) from lib_jieshu"),
-            QStringLiteral("where ") + length + QStringLiteral(">=1 and ") + length + u'<' + QString::number(limit),
-            QStringLiteral("group by rtrim(js_libcard)")};
-}
-
-QStringList PaddingStatements::readersAmong(const QStringList &numbers) const
-{
-    QStringList quoted;
-    for (QString number : numbers)
-        quoted << u'\'' + number.replace(u'\'', QStringLiteral("''")) + u'\'';
-    return {selectCardNumber() + QStringLiteral(" from lib_people"),
-            QStringLiteral("where ") + compared(QStringLiteral("pe_id")) + QStringLiteral(" in (") + quoted.join(u',') + u')'};
-}
-
-QStringList PaddingStatements::countReadersWithoutNumber() const
-{
-    return {QStringLiteral("select count(*) from lib_people"), QStringLiteral("where pe_id is null")};
+    return {QStringLiteral("update lib_people set pe_passwd=pe_id"),
+            QStringLiteral("where ") + m_sql.emptyPassword(QStringLiteral("pe_passwd"))};
 }
 
 QStringList PaddingStatements::cardLengths(int limit) const
 {
-    const QString people = len(QStringLiteral("pe_id"));
-    const QString loans = len(QStringLiteral("js_libcard"));
+    const QString people = m_sql.len(QStringLiteral("pe_id"));
+    const QString loans = m_sql.len(QStringLiteral("js_libcard"));
     if (cardLengthsAsMasks()) {
         const QString mask = QStringLiteral("select bit_or(1::bigint << least(%1, %2))");
         const QString bit = QString::number(MaskOverflowBit);
@@ -173,49 +159,4 @@ QStringList PaddingStatements::cardLengths(int limit) const
             QStringLiteral("union"),
             QStringLiteral("select distinct ") + loans + QStringLiteral(" from lib_jieshu"),
             QStringLiteral("where ") + loans + QStringLiteral("<") + QString::number(limit)};
-}
-
-QStringList PaddingStatements::anyCardToPad(const QString &table, const QString &column, int length) const
-{
-    return {QStringLiteral("select case when exists ("),
-            QStringLiteral("  select 1 from ") + table + QStringLiteral(" where ") + len(column)
-                + QStringLiteral(" between 1 and ") + QString::number(qint64(length) - 1) + u')',
-            QStringLiteral("then 1 else 0 end")};
-}
-
-QStringList PaddingStatements::longestPasswordSet(int length) const
-{
-    const QString people = len(QStringLiteral("pe_id"));
-    return {QStringLiteral("select max(case when ") + people + QStringLiteral(" between 1 and ")
-                + QString::number(qint64(length) - 1) + QStringLiteral(" then ") + QString::number(length)
-                + QStringLiteral(" else ") + people + QStringLiteral(" end) from lib_people"),
-            QStringLiteral("where ") + compared(QStringLiteral("pe_passwd")) + QStringLiteral("='' or ")
-                + compared(QStringLiteral("pe_id")) + u'=' + compared(QStringLiteral("pe_passwd"))};
-}
-
-QStringList PaddingStatements::untrimmedValues() const
-{
-    // On SQLite a number differs from its rtrim()med text too.
-    return {QStringLiteral("select case when exists (select 1 from lib_people where pe_id<>rtrim(pe_id)) then 1 else 0 end,"),
-            QStringLiteral("       case when exists (select 1 from lib_people where pe_passwd<>rtrim(pe_passwd)) then 1 else 0 end")};
-}
-
-QStringList PaddingStatements::declaredColumnTypes(const QString &table) const
-{
-    return {QStringLiteral("pragma table_info(") + table + u')'};
-}
-
-bool PaddingStatements::sqliteNumericAffinity(const QString &declaredType)
-{
-    // SQLite's rules, in their order: INT gives integer affinity; CHAR, CLOB or TEXT text; BLOB or
-    // no type none; REAL, FLOA or DOUB real; anything else (numeric, decimal, date, string, ...)
-    // numeric.
-    const QString type = declaredType.toUpper();
-    if (type.contains(QLatin1String("INT")))
-        return true;
-    for (const char *text : {"CHAR", "CLOB", "TEXT", "BLOB"}) {
-        if (type.contains(QLatin1String(text)))
-            return false;
-    }
-    return !type.trimmed().isEmpty();
 }

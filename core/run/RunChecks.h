@@ -1,5 +1,7 @@
 #pragma once
 
+#include "run/CheckStatements.h"
+#include "run/PaddingReport.h"
 #include "run/PaddingStatements.h"
 #include "run/StatementRunner.h"
 
@@ -7,13 +9,16 @@
 
 // What must hold before the padding run changes anything. Each check raises EAbort with a message
 // that names what is wrong and ends in "系统没有做任何改动":
-// - the tables and columns the run uses exist;
-// - no card-number column has a numeric type (it could not keep the leading zeros);
+// - the tables and columns the run uses exist, no card-number column has a numeric type (it could
+//   not keep the leading zeros), and the columns compare card numbers alike;
+// - every foreign key on the card numbers lets the run complete (deferred, or cascading), or the run
+//   is refused naming it;
 // - no reader is without a card number (NULL);
+// - no unique key would see two numbers that are one card by the run's comparison padded alike;
 // - no card number is padded beyond its column, and no password the last step writes is longer than
 //   the password column.
-// On PostgreSQL and SQLite it also finds out whether the reader columns must be compared trimmed,
-// and tells the statements.
+// On the way it tells the statements how the server compares card numbers (CardSql::Columns) and
+// what the foreign keys ask of the run.
 class RunChecks
 {
 public:
@@ -21,20 +26,29 @@ public:
     // and such a column would otherwise take a typing slip such as 99999999 literally).
     static constexpr int UnboundedColumnLimit = 255;
 
-    RunChecks(StatementRunner &sql, PaddingStatements &statements) : m_sql(sql), m_statements(statements) {}
+    // `server` is the server the connection talks to, which answers the catalogue questions in its
+    // own way even where the statements speak another dialect.
+    RunChecks(StatementRunner &sql, PaddingStatements &statements, PaddingReport *report = nullptr)
+        : m_sql(sql), m_statements(statements), m_report(report)
+    {
+    }
 
-    // What the catalogue tells: the tables and columns exist, no card-number column is numeric.
-    // Before the run takes its locks (a missing table could not be locked).
+    // What the catalogue tells. Before the run takes its locks (a missing table could not be locked).
     void checkSchema();
     // The rest, on the locked tables.
     void checkData(int length);
 
 private:
-    void checkColumns(const QSqlRecord &people, const QSqlRecord &loans);
-    void checkColumnSizes(int length, const QSqlRecord &people, const QSqlRecord &loans);
+    void checkColumns();
+    void readComparisons();
+    void checkForeignKeys();
+    void checkUniqueKeys(int length);
+    void checkColumnSizes(int length);
 
     StatementRunner &m_sql;
     PaddingStatements &m_statements;
+    PaddingReport *m_report;
+    CardSql::Columns m_columns;
     QSqlRecord m_people;
     QSqlRecord m_loans;
 };

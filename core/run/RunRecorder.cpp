@@ -1,15 +1,12 @@
 #include "run/RunRecorder.h"
 
 #include "platform/Exceptions.h"
-#include "run/PaddingRun.h"
-
-#include <QSet>
 
 #include <algorithm>
 
 namespace {
 
-// Card numbers are compared without their trailing blanks.
+// Trailing blanks never count: a number is recorded without them.
 QString withoutTrailingBlanks(QString number)
 {
     qsizetype end = number.size();
@@ -19,145 +16,137 @@ QString withoutTrailingBlanks(QString number)
     return number;
 }
 
+bool take(QHash<QString, qint64> &counts, const QString &key)
+{
+    const auto it = counts.find(key);
+    if (it == counts.end())
+        return false;
+    if (--it.value() == 0)
+        counts.erase(it);
+    return true;
+}
+
 } // namespace
 
-void RunRecorder::beforeMarking()
+void RunRecorder::disagree(const QString &what, qint64 changed, qint64 read) const
 {
-    m_report.clear();
-    m_emptyPasswords.clear();
-    // Step "restore" gives these readers their card number; the marked ones look the same then.
-    m_sql.select(m_statements.readersWithEmptyPassword(), [&](const LibQuery &row) {
-        const QString number = withoutTrailingBlanks(row.value(0));
-        if (!number.isEmpty()) {
-            ++m_emptyPasswords[number];
-            ++m_report.emptyPasswordsFilled;
-        }
+    throw EAbort(QStringLiteral("%1：数据库改动了%2行，与统计的%3行不符，系统没有做任何改动").arg(what).arg(changed).arg(read));
+}
+
+void RunRecorder::beforeChanges(int length)
+{
+    m_report.caseTwins.clear();
+    if (!m_report.findCaseTwins || length < 2 || !m_statements.cards().columns().caseSensitiveCards)
+        return;
+    const ReportStatements report(m_statements.cards());
+    bool unicode = false;
+    if (m_statements.dialect() == CardSql::Dialect::PostgreSQL)
+        unicode = m_sql.scalar(report.databaseEncoding()) == QStringLiteral("UTF8");
+    else if (m_statements.dialect() != CardSql::Dialect::SQLite)
+        return;
+    m_sql.select(report.caseTwins(length, unicode), [&](const LibQuery &row) {
+        m_report.caseTwins.append({withoutTrailingBlanks(row.value(0)), row.value(1), withoutTrailingBlanks(row.value(2))});
     });
 }
 
-void RunRecorder::beforePasses(int length, const QList<int> &passes)
+void RunRecorder::beforeMarking()
 {
-    m_loanCards.clear();
-    if (!listing() || passes.isEmpty())
-        return;
-    // One scan for the loans of every pass: the card numbers shorter than L and their loans.
-    m_sql.select(m_statements.shortLoanCards(length), [&](const LibQuery &row) {
-        const QString number = withoutTrailingBlanks(row.value(0));
-        m_loanCards[int(number.size())][number] += row.int64Value(1);
+    m_report.passes.clear();
+    m_emptyPasswords.clear();
+    m_emptyPasswordsPadded.clear();
+    const ReportStatements report(m_statements.cards());
+    m_sql.select(report.passwordFigures(), [&](const LibQuery &row) {
+        m_marking = row.int64Value(0);
+        m_restoring = row.int64Value(1);
+        m_report.emptyPasswordsFilled = row.int64Value(2);
     });
+    m_sql.select(report.readersWithEmptyPassword(),
+                 [&](const LibQuery &row) { ++m_emptyPasswords[withoutTrailingBlanks(row.value(0))]; });
+}
+
+void RunRecorder::afterMarking(qint64 marked)
+{
+    if (marked >= 0 && marked != m_marking)
+        disagree(QStringLiteral("标记密码等于借书证号的读者"), marked, m_marking);
 }
 
 void RunRecorder::collision(const QString &number)
 {
     ++m_pass.readersLeftAlone;
-    if (listing())
-        m_passCollisions << withoutTrailingBlanks(number);
+    (void)number;
 }
 
 void RunRecorder::beforePassUpdates(int length, int n)
 {
-    // Exactly the readers the update pads (it tests the same condition on the same table).
-    const QString zeros = PaddingRun::padZeros(length, n);
-    m_sql.select(m_statements.readersToPad(n, zeros), [&](const LibQuery &row) {
+    const QString zeros = PaddingStatements::padZeros(length, n);
+    const ReportStatements report(m_statements.cards());
+    m_loansMoved = 0;
+    m_passRows.clear();
+    m_sql.select(report.readersToPad(n, zeros), [&](const LibQuery &row) {
         const QString number = withoutTrailingBlanks(row.value(0));
-        const bool emptyPassword = row.intValue(1) == 1;
-        ++m_pass.readersPadded;
-        PasswordChange password = PasswordChange::Unchanged;
-        if (emptyPassword) {
-            const auto it = m_emptyPasswords.find(number);
-            if (it != m_emptyPasswords.end()) {
-                password = PasswordChange::WasEmpty;
-                if (--it.value() == 0)
-                    m_emptyPasswords.erase(it);
+        ChangedCard card{number, zeros + number, true, PasswordChange::Unchanged, row.int64Value(2), row.int64Value(3)};
+        if (row.intValue(1) == 1) {
+            // Empty now: it was empty before the run, or it was the card number (marked).
+            if (take(m_emptyPasswords, number) || take(m_emptyPasswordsPadded, number)) {
+                card.password = PasswordChange::WasEmpty;
+                ++m_emptyPasswordsPadded[card.newNumber];
             } else {
-                password = PasswordChange::FollowsCard;
+                card.password = PasswordChange::FollowsCard;
                 ++m_pass.passwordsFollowing;
             }
         }
+        ++m_pass.readersPadded;
+        m_loansMoved += card.loans;
+        m_pass.loansJoined += card.joinedLoans;
         if (listing())
-            m_passReaders.append({number, password});
+            m_passRows.append(card);
     });
+    if (listing() && !m_statements.constraints().loansFollowReaders) {
+        m_sql.select(report.loanOnlyCards(n, zeros), [&](const LibQuery &row) {
+            const QString number = withoutTrailingBlanks(row.value(0));
+            m_passRows.append({number, zeros + number, false, PasswordChange::Unchanged, row.int64Value(1), 0});
+            m_loansMoved += row.int64Value(1);
+        });
+    }
 }
 
-void RunRecorder::afterPass(int length, int n, qint64 loansChanged, qint64 readersChanged)
+void RunRecorder::afterPass(int n, qint64 loansChanged, qint64 readersChanged)
 {
     PassFigures figures = m_pass;
     m_pass = PassFigures{};
     figures.length = n;
-    figures.loansPadded = std::max<qint64>(loansChanged, 0);
-    // The readers were read before the update with the update's own condition; should a driver or
-    // a trigger make the two disagree, the report would not say what happened: stop instead.
-    if (readersChanged >= 0 && readersChanged != figures.readersPadded) {
-        throw EAbort(QStringLiteral("长度为%1的借书证：数据库改动了%2位读者，与统计的%3位读者不符，系统没有做任何改动")
-                         .arg(n)
-                         .arg(readersChanged)
-                         .arg(figures.readersPadded));
+    // The readers were read before the update with the update's own condition.
+    if (readersChanged >= 0 && readersChanged != figures.readersPadded)
+        disagree(QStringLiteral("长度为%1的借书证的读者").arg(n), readersChanged, figures.readersPadded);
+    if (loansChanged < 0) {
+        // Moved by the server with their readers: the loans of the padded readers.
+        figures.loansPadded = m_loansMoved;
+    } else {
+        figures.loansPadded = loansChanged;
+        if (listing() && loansChanged != m_loansMoved)
+            disagree(QStringLiteral("长度为%1的借书证的借阅记录").arg(n), loansChanged, m_loansMoved);
     }
-    if (listing())
-        listPass(length, n, figures, loansChanged);
+    if (ChangeSink *sink = m_report.changes()) {
+        for (const ChangedCard &card : std::as_const(m_passRows))
+            sink->add(card);
+    }
+    m_passRows.clear();
     m_report.passes.append(figures);
-    m_passReaders.clear();
-    m_passCollisions.clear();
 }
 
-void RunRecorder::listPass(int length, int n, PassFigures &figures, qint64 loansChanged)
+void RunRecorder::afterRestore(qint64 restored)
 {
-    ChangeSink &sink = *m_report.changes();
-    const QString zeros = PaddingRun::padZeros(length, n);
-    // The loans of this length, by card number, as they were before the passes. A loan is padded
-    // exactly when a reader with its number is (the two updates test the same condition on the same
-    // readers); a number no reader has was padded unless its padded form is a reader's.
-    QHash<QString, qint64> loans = m_loanCards.take(n);
-    qint64 moved = 0;
-    for (const auto &[number, password] : std::as_const(m_passReaders)) {
-        const qint64 count = loans.take(number);
-        moved += count;
-        sink.add({number, zeros + number, true, password, count});
-    }
-    for (const QString &number : std::as_const(m_passCollisions))
-        loans.remove(number);
-    QStringList loanOnly = loans.keys();
-    std::sort(loanOnly.begin(), loanOnly.end());
-    qint64 loanOnlyCount = 0;
-    for (const QString &number : std::as_const(loanOnly))
-        loanOnlyCount += loans.value(number);
-    if (!loanOnly.isEmpty() && loansChanged != moved + loanOnlyCount) {
-        // Some of them were left alone: ask which padded forms are readers' numbers. (No reader
-        // padded in this pass can have one of them: its number differs from each of these.)
-        QSet<QString> taken;
-        for (qsizetype at = 0; at < loanOnly.size(); at += 1000) {
-            QStringList padded;
-            for (const QString &number : loanOnly.mid(at, 1000))
-                padded << zeros + number;
-            m_sql.select(m_statements.readersAmong(padded),
-                         [&](const LibQuery &row) { taken.insert(withoutTrailingBlanks(row.value(0))); });
-        }
-        loanOnly.removeIf([&](const QString &number) { return taken.contains(zeros + number); });
-        loanOnlyCount = 0;
-        for (const QString &number : std::as_const(loanOnly))
-            loanOnlyCount += loans.value(number);
-    }
-    if (loansChanged >= 0 && loansChanged != moved + loanOnlyCount) {
-        throw EAbort(QStringLiteral("长度为%1的借书证：数据库改动了%2条借阅记录，与统计的%3条借阅记录不符，系统没有做任何改动")
-                         .arg(n)
-                         .arg(loansChanged)
-                         .arg(moved + loanOnlyCount));
-    }
-    figures.loansPadded = moved + loanOnlyCount;
-    for (const QString &number : std::as_const(loanOnly))
-        sink.add({number, zeros + number, false, PasswordChange::Unchanged, loans.value(number)});
-}
-
-void RunRecorder::afterRestore()
-{
+    if (restored >= 0 && restored != m_restoring)
+        disagree(QStringLiteral("恢复密码"), restored, m_restoring);
     if (ChangeSink *sink = m_report.changes()) {
         // Readers left with their number whose empty password became that number.
         QStringList numbers = m_emptyPasswords.keys();
         std::sort(numbers.begin(), numbers.end());
         for (const QString &number : std::as_const(numbers)) {
             for (qint64 k = m_emptyPasswords.value(number); k > 0; --k)
-                sink->add({number, number, true, PasswordChange::WasEmpty, 0});
+                sink->add({number, number, true, PasswordChange::WasEmpty, 0, 0});
         }
     }
     m_emptyPasswords.clear();
+    m_emptyPasswordsPadded.clear();
 }

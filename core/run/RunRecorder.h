@@ -2,17 +2,17 @@
 
 #include "run/PaddingReport.h"
 #include "run/PaddingStatements.h"
+#include "run/ReportStatements.h"
 #include "run/StatementRunner.h"
 
 #include <QHash>
-#include <QList>
 #include <QString>
-#include <QStringList>
 
 // The run's bookkeeping for a report (and, with a sink, the record of every changed card). The run
-// calls it around its statements; it reads what each change will touch with the change's own
-// conditions just before the change, and stops the run when a change touched another number of
-// rows than was read.
+// calls it around its statements. It reads what each change will touch just before the change, with
+// the change's own comparisons (ReportStatements), and stops the run when a change touched another
+// number of rows than was read: a trigger of the library's own, or another session, would otherwise
+// leave a report that does not say what happened.
 class RunRecorder
 {
 public:
@@ -21,39 +21,37 @@ public:
     {
     }
 
-    // Before the passwords are marked.
+    // After the checks, before anything changes.
+    void beforeChanges(int length);
+    // Before the passwords are marked, and after, with the rows the marking changed.
     void beforeMarking();
-    // Before the first pass, with the passes that will run.
-    void beforePasses(int length, const QList<int> &passes);
-    // A reader the collision scan of pass n found (its number as the server gave it).
+    void afterMarking(qint64 marked);
+    // A reader the collision scan of the current pass found (its number as the server gave it).
     void collision(const QString &number);
-    // Before the two updates of pass n.
+    // Before the two updates of pass n, and after them with the rows each changed (-1: the loans'
+    // update was not sent, the server moves the loans with their readers).
     void beforePassUpdates(int length, int n);
-    // After them, with the rows each changed.
-    void afterPass(int length, int n, qint64 loansChanged, qint64 readersChanged);
-    // After the passwords are restored.
-    void afterRestore();
+    void afterPass(int n, qint64 loansChanged, qint64 readersChanged);
+    // After the passwords are restored, with the rows the restoring changed.
+    void afterRestore(qint64 restored);
 
 private:
-    void listPass(int length, int n, PassFigures &figures, qint64 loansChanged);
     bool listing() const { return m_report.changes() != nullptr; }
+    [[noreturn]] void disagree(const QString &what, qint64 changed, qint64 read) const;
 
     StatementRunner &m_sql;
     const PaddingStatements &m_statements;
     PaddingReport &m_report;
 
-    // Readers whose password was empty before the run, by card number, with how many of them are
-    // still to be listed.
+    qint64 m_marking = 0;
+    qint64 m_restoring = 0;
+    // Readers whose password was empty before the run, by number (trailing blanks removed), still
+    // to be listed; and the new numbers of those the passes padded (a number padded twice, above
+    // length 13, keeps its kind of password).
     QHash<QString, qint64> m_emptyPasswords;
+    QHash<QString, qint64> m_emptyPasswordsPadded;
     // The current pass.
-    struct PaddedReader
-    {
-        QString number;
-        PasswordChange password;
-    };
     PassFigures m_pass;
-    QList<PaddedReader> m_passReaders;
-    QStringList m_passCollisions;
-    // While listing: the loans' card numbers shorter than L, by length, with their numbers of loans.
-    QHash<int, QHash<QString, qint64>> m_loanCards;
+    qint64 m_loansMoved = 0;
+    QList<ChangedCard> m_passRows;
 };

@@ -65,7 +65,8 @@ Outcome run(const Library &before, int length)
             r.password = QStringLiteral("");
     }
     for (int n = 1; n < length; ++n) {
-        const QString zeros(length - n, u'0');
+        // The first L - n characters of the program's literal of 12 zeros.
+        const QString zeros = QStringLiteral("000000000000").left(length - n);
         const QSet<QString> ids = idSet(lib.readers);
         QStringList collisions;
         for (const Reader &r : lib.readers) {

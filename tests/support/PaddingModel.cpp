@@ -31,17 +31,46 @@ qsizetype len(const QString &s)
     return rtrim(s).size();
 }
 
-QSet<QString> idSet(const QList<Reader> &readers)
+QSet<QString> idSet(const QList<Reader> &readers, Fold fold)
 {
     QSet<QString> ids;
     for (const Reader &r : readers) {
         if (!r.id.isNull())
-            ids.insert(rtrim(r.id));
+            ids.insert(key(r.id, fold));
     }
     return ids;
 }
 
 } // namespace
+
+QString key(const QString &value, Fold fold)
+{
+    if (value.isNull())
+        return value;
+    QString s = rtrim(value);
+    switch (fold) {
+    case Fold::Binary:
+        break;
+    case Fold::AsciiCase:
+        for (QChar &c : s) {
+            if (c >= u'A' && c <= u'Z')
+                c = QChar(c.unicode() + 32);
+        }
+        break;
+    case Fold::CaseAndWidth:
+        // The full-width forms of ASCII (U+FF01 .. U+FF5E) are the ASCII characters.
+        for (QChar &c : s) {
+            if (c.unicode() >= 0xFF01 && c.unicode() <= 0xFF5E)
+                c = QChar(c.unicode() - 0xFF01 + 0x21);
+        }
+        s = s.toLower();
+        break;
+    case Fold::UnicodeCase:
+        s = s.toLower();
+        break;
+    }
+    return s;
+}
 
 QString integer(qint64 value)
 {
@@ -56,30 +85,30 @@ QStringList Outcome::collisions() const
     return all;
 }
 
-Outcome run(const Library &before, int length)
+Outcome run(const Library &before, int length, Fold fold)
 {
     Outcome out;
     Library lib = before;
     for (Reader &r : lib.readers) {
-        if (!r.id.isNull() && !r.password.isNull() && rtrim(r.id) == rtrim(r.password))
+        if (!r.id.isNull() && !r.password.isNull() && key(r.id, fold) == key(r.password, fold))
             r.password = QStringLiteral("");
     }
     for (int n = 1; n < length; ++n) {
         // The first L - n characters of the program's literal of 12 zeros.
         const QString zeros = QStringLiteral("000000000000").left(length - n);
-        const QSet<QString> ids = idSet(lib.readers);
+        const QSet<QString> ids = idSet(lib.readers, fold);
         QStringList collisions;
         for (const Reader &r : lib.readers) {
-            if (!r.id.isNull() && len(r.id) == n && ids.contains(zeros + rtrim(r.id)))
+            if (!r.id.isNull() && len(r.id) == n && ids.contains(key(zeros + rtrim(r.id), fold)))
                 collisions << rtrim(r.id);
         }
         out.collisionsByPass << collisions;
         for (QString &card : lib.loans) {
-            if (!card.isNull() && len(card) == n && !ids.contains(zeros + rtrim(card)))
+            if (!card.isNull() && len(card) == n && !ids.contains(key(zeros + rtrim(card), fold)))
                 card = zeros + rtrim(card);
         }
         for (Reader &r : lib.readers) {
-            if (!r.id.isNull() && len(r.id) == n && !ids.contains(zeros + rtrim(r.id)))
+            if (!r.id.isNull() && len(r.id) == n && !ids.contains(key(zeros + rtrim(r.id), fold)))
                 r.id = zeros + rtrim(r.id);
         }
     }

@@ -90,6 +90,11 @@ QString pgConnectionString(const QString &database, const QString &user, const Q
              user.isEmpty() ? env("NORVEL_PG_USER") : user, user.isEmpty() ? env("NORVEL_PG_PASSWORD") : password);
 }
 
+QString sqliteDriver()
+{
+    return env("NORVEL_SQLITE_DRIVER");
+}
+
 QString sqliteConnectionString(const QString &file)
 {
     return QStringLiteral("DRIVER={%1};Database=%2").arg(env("NORVEL_SQLITE_DRIVER"), file);

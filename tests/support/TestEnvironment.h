@@ -18,6 +18,7 @@ bool haveDatabaseServer(QString *why = nullptr);
 
 QString pgDriver();
 QString pgConnectionString(const QString &database, const QString &user = {}, const QString &password = {});
+QString sqliteDriver();
 QString sqliteConnectionString(const QString &file);
 
 // Runs SQL on a connection string, outside the program (autocommit). Throws std::runtime_error.

@@ -73,10 +73,16 @@ public:
     // Columns of other tables that follow the readers' card numbers by a cascading foreign key.
     QStringList cascadingColumns;
     QList<CaseTwin> caseTwins;
+    // Above length 13 a number can be padded in two passes (twelve zeros, then the rest): what a
+    // later pass counted again, which the totals count once.
+    PassFigures countedAgain;
 
     PassFigures totals() const
     {
         PassFigures sum;
+        sum.readersPadded = -countedAgain.readersPadded;
+        sum.loansPadded = -countedAgain.loansPadded;
+        sum.passwordsFollowing = -countedAgain.passwordsFollowing;
         for (const PassFigures &pass : passes) {
             sum.readersPadded += pass.readersPadded;
             sum.loansPadded += pass.loansPadded;
@@ -93,6 +99,7 @@ public:
         emptyPasswordsFilled = 0;
         cascadingColumns.clear();
         caseTwins.clear();
+        countedAgain = PassFigures{};
     }
 
 private:

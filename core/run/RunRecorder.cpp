@@ -3,6 +3,7 @@
 #include "platform/Exceptions.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -78,6 +79,7 @@ void RunRecorder::collision(const QString &number)
 
 void RunRecorder::beforePassUpdates(int length, int n)
 {
+    m_length = length;
     const QString zeros = PaddingStatements::padZeros(length, n);
     const ReportStatements report(m_statements.cards());
     m_loansMoved = 0;
@@ -98,10 +100,9 @@ void RunRecorder::beforePassUpdates(int length, int n)
         ++m_pass.readersPadded;
         m_loansMoved += card.loans;
         m_pass.loansJoined += card.joinedLoans;
-        if (listing())
-            m_passRows.append(card);
+        m_passRows.append(card);
     });
-    if (listing() && !m_statements.constraints().loansFollowReaders) {
+    if (!m_statements.constraints().loansFollowReaders) {
         m_sql.select(report.loanOnlyCards(n, zeros), [&](const LibQuery &row) {
             const QString number = withoutTrailingBlanks(row.value(0));
             m_passRows.append({number, zeros + number, false, PasswordChange::Unchanged, row.int64Value(1), 0});
@@ -115,29 +116,92 @@ void RunRecorder::afterPass(int n, qint64 loansChanged, qint64 readersChanged)
     PassFigures figures = m_pass;
     m_pass = PassFigures{};
     figures.length = n;
-    // The readers were read before the update with the update's own condition.
+    // The readers and loans were read before the updates with the updates' own conditions.
     if (readersChanged >= 0 && readersChanged != figures.readersPadded)
         disagree(QStringLiteral("长度为%1的借书证的读者").arg(n), readersChanged, figures.readersPadded);
-    if (loansChanged < 0) {
-        // Moved by the server with their readers: the loans of the padded readers.
-        figures.loansPadded = m_loansMoved;
-    } else {
-        figures.loansPadded = loansChanged;
-        if (listing() && loansChanged != m_loansMoved)
-            disagree(QStringLiteral("长度为%1的借书证的借阅记录").arg(n), loansChanged, m_loansMoved);
-    }
-    if (ChangeSink *sink = m_report.changes()) {
-        for (const ChangedCard &card : std::as_const(m_passRows))
-            sink->add(card);
-    }
-    m_passRows.clear();
+    if (loansChanged >= 0 && loansChanged != m_loansMoved)
+        disagree(QStringLiteral("长度为%1的借书证的借阅记录").arg(n), loansChanged, m_loansMoved);
+    // Moved by the run, or by the server with their readers.
+    figures.loansPadded = m_loansMoved;
+    const QList<ChangedCard> rows = std::exchange(m_passRows, {});
+    for (const ChangedCard &card : rows)
+        settle(card);
     m_report.passes.append(figures);
+}
+
+void RunRecorder::settle(ChangedCard card)
+{
+    const auto it = m_pending.find(card.oldNumber);
+    if (it == m_pending.end()) {
+        emitRow(card);
+        return;
+    }
+    // A number an earlier pass made: the card goes on from the number it had before the run. The
+    // loans at this number are those that moved here with the reader then, those that numbers found
+    // only in loans brought here, and those that were here before the run.
+    QList<ChangedCard> &earlier = it.value();
+    qint64 remaining = card.loans;
+    const auto carry = [&](ChangedCard &from) {
+        const qint64 carried = std::min(remaining, from.loans);
+        remaining -= carried;
+        m_report.countedAgain.loansPadded += carried;
+        from.newNumber = card.newNumber;
+    };
+    bool readerGoesOn = false;
+    if (card.reader) {
+        const auto reader = std::find_if(earlier.begin(), earlier.end(), [](const ChangedCard &c) { return c.reader; });
+        if (reader != earlier.end()) {
+            ChangedCard first = *reader;
+            earlier.erase(reader);
+            ++m_report.countedAgain.readersPadded;
+            if (card.password == PasswordChange::FollowsCard)
+                ++m_report.countedAgain.passwordsFollowing;
+            carry(first);
+            first.joinedLoans = card.joinedLoans;
+            emitRow(first);
+            readerGoesOn = true;
+        }
+    }
+    for (qsizetype i = earlier.size() - 1; i >= 0 && remaining > 0; --i) {
+        if (earlier[i].reader)
+            continue;
+        ChangedCard loanOnly = earlier.takeAt(i);
+        carry(loanOnly);
+        emitRow(loanOnly);
+    }
+    if (earlier.isEmpty())
+        m_pending.erase(it);
+    if (card.reader && !readerGoesOn) {
+        card.loans = remaining;
+        emitRow(card);
+    } else if (remaining > 0) {
+        // Loans that were under this number before the run.
+        emitRow({card.oldNumber, card.newNumber, false, PasswordChange::Unchanged, remaining, 0});
+    }
+}
+
+void RunRecorder::emitRow(const ChangedCard &card)
+{
+    if (card.newNumber.size() < m_length && card.newNumber != card.oldNumber) {
+        m_pending[card.newNumber].append(card);
+        return;
+    }
+    if (ChangeSink *sink = m_report.changes())
+        sink->add(card);
 }
 
 void RunRecorder::afterRestore(qint64 restored)
 {
     if (restored >= 0 && restored != m_restoring)
         disagree(QStringLiteral("恢复密码"), restored, m_restoring);
+    // Numbers padded to a length below L that no later pass padded again (their number was taken).
+    if (ChangeSink *sink = m_report.changes()) {
+        for (auto it = m_pending.cbegin(); it != m_pending.cend(); ++it) {
+            for (const ChangedCard &card : it.value())
+                sink->add(card);
+        }
+    }
+    m_pending.clear();
     if (ChangeSink *sink = m_report.changes()) {
         // Readers left with their number whose empty password became that number.
         QStringList numbers = m_emptyPasswords.keys();

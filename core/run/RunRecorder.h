@@ -38,6 +38,11 @@ public:
 private:
     bool listing() const { return m_report.changes() != nullptr; }
     [[noreturn]] void disagree(const QString &what, qint64 changed, qint64 read) const;
+    // A changed card of the current pass: to the record, or, where its new number is shorter than L
+    // (above 13: a later pass pads it again), kept until that pass, so that the record says what
+    // changed from the number before the run to the number after it.
+    void settle(ChangedCard card);
+    void emitRow(const ChangedCard &card);
 
     StatementRunner &m_sql;
     const PaddingStatements &m_statements;
@@ -51,7 +56,10 @@ private:
     QHash<QString, qint64> m_emptyPasswords;
     QHash<QString, qint64> m_emptyPasswordsPadded;
     // The current pass.
+    int m_length = 0;
     PassFigures m_pass;
     qint64 m_loansMoved = 0;
     QList<ChangedCard> m_passRows;
+    // Cards padded to a length below L, by their new number, until a later pass pads them again.
+    QHash<QString, QList<ChangedCard>> m_pending;
 };

@@ -11,6 +11,7 @@
 #include "support/PaddingModel.h"
 #include "support/TestEnvironment.h"
 
+#include <QElapsedTimer>
 #include <QRandomGenerator>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -179,13 +180,19 @@ class TestPaddingRun : public QObject
 
     // Opens "LibDB" on the backend with the two tables holding `lib` (in the backend's columns
     // unless others are given).
-    QSqlDatabase prepare(const Backend &backend, const model::Library &lib, const QStringList &extraSql = {},
-                         const std::optional<model::Columns> &columns = std::nullopt)
+    static QSqlDatabase openLibDB(const Backend &backend)
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), QStringLiteral("LibDB"));
         db.setDatabaseName(backend.connectionString);
         if (!db.open())
             throw std::runtime_error(db.lastError().text().toStdString());
+        return db;
+    }
+
+    QSqlDatabase prepare(const Backend &backend, const model::Library &lib, const QStringList &extraSql = {},
+                         const std::optional<model::Columns> &columns = std::nullopt)
+    {
+        QSqlDatabase db = openLibDB(backend);
         // Tables an earlier case left with keys on the two (a fines table, say) go first.
         QStringList sql{QStringLiteral("drop table if exists lib_fine")};
         if (backend.connectionString.contains(pgDriver()))
@@ -238,6 +245,10 @@ class TestPaddingRun : public QObject
     };
     // A select to read back after the next runs (a table of the test's own).
     QString m_probe;
+    // Given to the next runs; with m_keepTables they run on the tables as they are.
+    int m_lockTimeout = 0;
+    bool m_keepTables = false;
+    std::function<void()> m_beforeCommit;
 
     RunResult runOn(const QString &backendName, const model::Library &lib, const QString &length,
                     const QStringList &extraSql = {}, const std::optional<model::Columns> &columns = std::nullopt)
@@ -245,7 +256,7 @@ class TestPaddingRun : public QObject
         RunResult result;
         const Backend &backend = m_backends[backendName];
         {
-            QSqlDatabase db = prepare(backend, lib, extraSql, columns);
+            QSqlDatabase db = m_keepTables ? openLibDB(backend) : prepare(backend, lib, extraSql, columns);
             LibQuery qrTmp(db);
             result.view.length = length;
             result.view.query = &qrTmp;
@@ -254,6 +265,9 @@ class TestPaddingRun : public QObject
                 run.forceDialect(*backend.forced);
             run.setStatementObserver([&](const QString &text) { result.statements << text; });
             run.setReport(m_report);
+            run.setLockTimeout(m_lockTimeout);
+            if (m_beforeCommit)
+                run.setBeforeCommit(m_beforeCommit);
             try {
                 run.execute(m_ending);
             } catch (const NorvelError &error) {
@@ -986,6 +1000,138 @@ private slots:
                          || statement.startsWith(QStringLiteral("pragma")),
                      qPrintable(statement));
         }
+    }
+
+    // On a server that tells case and width apart, the report names the short numbers whose padded
+    // form differs from another reader's number only in case or width (the run makes both); where
+    // the server folds them, the run leaves such numbers alone and there is nothing to name.
+    void caseTwins_data()
+    {
+        QTest::addColumn<QString>("backend");
+        addBackendRows("twins", [](QTestData &) {});
+    }
+    void caseTwins()
+    {
+        QFETCH(QString, backend);
+        const Backend &b = m_backends[backend];
+        const model::Library before =
+            library({{"ab12", "p"}, {"000AB12", "q"}, {"\uFF11\uFF12", "r"}, {"0000012", "s"}, {"12345", "t"}}, {"ab12"});
+        PaddingReport report;
+        report.findCaseTwins = true;
+        m_report = &report;
+        m_ending = PaddingRun::Ending::RollBack;
+        const RunResult result = runOn(backend, before, "7");
+        m_report = nullptr;
+        m_ending = PaddingRun::Ending::Commit;
+        QVERIFY2(result.error.isEmpty(), qPrintable(result.error));
+        QStringList found;
+        for (const CaseTwin &twin : std::as_const(report.caseTwins))
+            found << twin.number + u'|' + twin.padded + u'|' + twin.other;
+        found.sort();
+        QStringList expected;
+        const bool pg = b.connectionString.contains(pgDriver()) && !b.forced;
+        const bool sqlite = b.connectionString.contains(sqliteDriver());
+        if (b.fold == model::Fold::Binary && (pg || sqlite))
+            expected << QStringLiteral("ab12|000ab12|000AB12");
+        // Width is folded where the server can (PostgreSQL's normalize() on a UTF-8 database).
+        if (b.fold == model::Fold::Binary && pg)
+            expected << QStringLiteral("\uFF11\uFF12|00000\uFF11\uFF12|0000012");
+        expected.sort();
+        QCOMPARE(found, expected);
+    }
+
+    // The run keeps every other writer of both tables out from its start to its commit, so that
+    // everything in them at the commit has been through it; readers go on reading. Another session
+    // that holds a lock first makes the run wait, for as long as its lock timeout says.
+    void locks_data()
+    {
+        QTest::addColumn<QString>("backend");
+        QTest::addColumn<QString>("desk");          // a second connection's own settings
+        QTest::addColumn<QStringList>("holdLock");  // statements a desk session runs and keeps open
+        QTest::newRow("pg") << "pg" << QStringLiteral("set lock_timeout = '300ms'")
+                            << QStringList{QStringLiteral("update lib_jieshu set js_book = 'desk' where js_id = 1")};
+        QTest::newRow("pg-sqlserver-texts") << "pg-sqlserver-texts" << QStringLiteral("set lock_timeout = '300ms'")
+                                            << QStringList{QStringLiteral("update lib_jieshu set js_book = 'desk' where js_id = 1")};
+        QTest::newRow("sqlite") << "sqlite" << QString()
+                                << QStringList{QStringLiteral("update lib_jieshu set js_book = 'desk' where js_id = 1")};
+    }
+    void locks()
+    {
+        QFETCH(QString, backend);
+        QFETCH(QString, desk);
+        QFETCH(QStringList, holdLock);
+        const bool sqlite = backend.startsWith(QStringLiteral("sqlite"));
+        // The desk gives up on a lock after 300 ms.
+        QString deskConnection = m_backends[backend].connectionString;
+        if (sqlite)
+            deskConnection += QStringLiteral(";Timeout=300");
+        const model::Library before = library({{"7", "7"}, {"12", "x"}}, {"7", "12", "7"});
+
+        // During the run (just before its commit) the desk can read both tables but cannot lend.
+        QString readDuringRun;
+        QString lendDuringRun;
+        m_beforeCommit = [&] {
+            try {
+                const QList<QStringList> rows =
+                    selectRows(deskConnection, QStringLiteral("select count(*) from lib_people where pe_id = '7'"));
+                readDuringRun = rows.value(0).value(0);
+            } catch (const std::exception &error) {
+                readDuringRun = QString::fromStdString(error.what());
+            }
+            try {
+                QStringList statements{QStringLiteral("insert into lib_jieshu values (99, '12', 'desk')")};
+                if (!desk.isEmpty())
+                    statements.prepend(desk);
+                execSql(deskConnection, statements);
+                lendDuringRun = QStringLiteral("lent");
+            } catch (const std::exception &error) {
+                lendDuringRun = QString::fromStdString(error.what());
+            }
+        };
+        const RunResult result = runOn(backend, before, "4");
+        m_beforeCommit = nullptr;
+        QVERIFY2(result.error.isEmpty(), qPrintable(result.error));
+        QCOMPARE(readDuringRun, QStringLiteral("1"));   // the tables as before the run: the run is not committed
+        QVERIFY2(lendDuringRun != QStringLiteral("lent"), "a loan was written during the run");
+        QCOMPARE(model::canonicalLoans(result.after.loans), model::canonicalLoans(model::run(before, 4).after.loans));
+
+        // A desk session that holds a lock: the run waits for it, and gives up after its lock timeout
+        // with nothing changed.
+        const QString runConnection = m_backends[backend].connectionString;
+        if (sqlite)
+            m_backends[backend].connectionString = deskConnection;
+        QSqlDatabase held = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), QStringLiteral("desk"));
+        held.setDatabaseName(m_backends[backend].connectionString);
+        QVERIFY2(held.open(), qPrintable(held.lastError().text()));
+        {
+            QSqlDatabase db = prepare(m_backends[backend], before);
+            db.close();
+        }
+        closeLibDB();
+        QVERIFY(held.transaction());
+        {
+            QSqlQuery deskQuery(held);
+            for (const QString &statement : holdLock)
+                QVERIFY2(deskQuery.exec(statement), qPrintable(deskQuery.lastError().text()));
+        }
+        m_lockTimeout = 1;
+        QElapsedTimer waited;
+        waited.start();
+        m_keepTables = true;
+        const RunResult refused = runOn(backend, before, "4");
+        m_keepTables = false;
+        m_backends[backend].connectionString = runConnection;
+        m_lockTimeout = 0;
+        QVERIFY(held.rollback());
+        held.close();
+        held = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("desk"));
+        // (SQLite's driver waits for the data source's Timeout, here 300 ms, whatever the run asks.)
+        QVERIFY2(refused.error.contains(sqlite ? QStringLiteral("等到了数据源设置的等待时间(Timeout)也没能锁定")
+                                               : QStringLiteral("等了1秒也没能锁定")),
+                 qPrintable(refused.error));
+        QVERIFY2(waited.elapsed() < 10000, qPrintable(QString::number(waited.elapsed())));
+        checkNothingChanged(refused, before);
     }
 
     // Card numbers are data: numbers that would be statements if pasted into one (with PostgreSQL's

@@ -63,6 +63,12 @@ QStringList PaddingStatements::lockTables(Dialect server)
             QStringLiteral("       (select count(*) from lib_jieshu with (tablockx, holdlock))")};
 }
 
+bool PaddingStatements::isSqliteBusy(const QString &error)
+{
+    // SQLITE_BUSY, as the driver words it.
+    return error.contains(QStringLiteral("database is locked")) || error.contains(QStringLiteral("(5)"));
+}
+
 QStringList PaddingStatements::deferConstraints() const
 {
     if (!m_constraints.defer)

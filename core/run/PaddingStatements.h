@@ -54,6 +54,9 @@ public:
     // row versions, as under READ_COMMITTED_SNAPSHOT, go on reading; others wait, as they would
     // for the run's own updates). Chosen by the server the connection really talks to.
     static QStringList lockTables(Dialect server);
+    // SQLite: whether an error says that a statement waited in vain for a lock another connection
+    // holds.
+    static bool isSqliteBusy(const QString &error);
     // What the foreign keys on the card numbers ask of the run (RunChecks finds out).
     struct Constraints
     {

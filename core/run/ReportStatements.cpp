@@ -86,12 +86,13 @@ QStringList ReportStatements::caseTwins(int length, bool unicode) const
     }
     other = QStringLiteral("rtrim(q.pe_id)");
     const QString binary = m_sql.dialect() == Dialect::SQLite ? QStringLiteral(" collate binary") : QString();
-    // Only numbers with something else than digits can have such a twin.
+    // Only a number with something else than digits can have such a twin, and only a number of the
+    // padded length can be it.
     return {QStringLiteral("select p.pe_id, ") + padded + QStringLiteral(", q.pe_id"),
             QStringLiteral("from lib_people p join lib_people q"),
             QStringLiteral("  on ") + fold.arg(u'(' + padded + u')') + u'=' + fold.arg(other),
             QStringLiteral("where length(%1) between 1 and %2").arg(number).arg(length - 1),
-            QStringLiteral("  and ") + unusual.arg(number) + QStringLiteral(" and ") + unusual.arg(other),
+            QStringLiteral("  and ") + unusual.arg(number) + QStringLiteral(" and length(%1) = %2").arg(other).arg(length),
             QStringLiteral("  and (") + padded + u')' + binary + QStringLiteral(" <> ") + other + binary};
 }
 

@@ -62,6 +62,9 @@ public:
     QString compared(const QString &column) const;
     // The padded value as compared with card numbers.
     QString comparedPadded(const QString &zeros, const QString &column) const;
+    // Any text expression (a trimmed card number, a value of the run's own working tables) as
+    // compared with card numbers.
+    QString comparedExpression(const QString &expression) const { return withComparison(u'(' + expression + u')', false); }
     // The text that is compared: rtrim()med, but with no collation or type of its own (for grouping
     // and showing a value as it is).
     QString trimmed(const QString &column) const;

@@ -8,6 +8,7 @@
 #include "platform/IntConversion.h"
 #include "run/RunChecks.h"
 #include "run/RunRecorder.h"
+#include "run/SetBasedRun.h"
 #include "run/StatementRunner.h"
 
 #include <QSqlDatabase>
@@ -37,23 +38,12 @@ public:
         checks.checkData(length);
         if (const QStringList defer = m_statements.deferConstraints(); !defer.isEmpty())
             m_sql.exec(defer);
-        if (m_recorder) {
+        if (m_recorder)
             m_recorder->beforeChanges(length);
-            m_recorder->beforeMarking();
-        }
-        const qint64 marked = m_sql.exec(m_statements.markPasswords());
-        if (m_recorder)
-            m_recorder->afterMarking(marked);
-        if (length > 1)
-            m_run.m_passes = passesFor(length);
-        const QList<int> passes = m_run.m_passes;
-        for (qsizetype i = 0; i < passes.size(); ++i) {
-            m_run.m_view.passStarted(passes[i], int(i), int(passes.size()));
-            runPass(length, passes[i]);
-        }
-        const qint64 restored = m_sql.exec(m_statements.restorePasswords());
-        if (m_recorder)
-            m_recorder->afterRestore(restored);
+        if (setBased())
+            SetBasedRun(m_sql, m_statements, m_run.m_view, m_run.m_report).run(length, m_run.m_passes, m_run.m_collisionList);
+        else
+            runPasses(length);
         if (const QStringList check = m_statements.checkDeferredConstraints(); !check.isEmpty()) {
             if (m_statements.dialect() == PaddingStatements::Dialect::SQLite) {
                 const qint64 violations = m_sql.scalar(check).toLongLong();
@@ -67,6 +57,30 @@ public:
     }
 
 private:
+    bool setBased() const
+    {
+        return m_run.m_method == Method::AsAWhole && m_statements.dialect() != PaddingStatements::Dialect::SqlServer;
+    }
+
+    void runPasses(int length)
+    {
+        if (m_recorder)
+            m_recorder->beforeMarking();
+        const qint64 marked = m_sql.exec(m_statements.markPasswords());
+        if (m_recorder)
+            m_recorder->afterMarking(marked);
+        if (length > 1)
+            m_run.m_passes = passesFor(length);
+        const QList<int> passes = m_run.m_passes;
+        for (qsizetype i = 0; i < passes.size(); ++i) {
+            m_run.m_view.passStarted(passes[i], int(i), int(passes.size()));
+            runPass(length, passes[i]);
+        }
+        const qint64 restored = m_sql.exec(m_statements.restorePasswords());
+        if (m_recorder)
+            m_recorder->afterRestore(restored);
+    }
+
     [[noreturn]] void lockTimedOut(const QString &how) const
     {
         throw EAbort(QStringLiteral("%1也没能锁定表lib_people和lib_jieshu：另一个会话（借还台或另一次处理）"

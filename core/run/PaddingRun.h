@@ -65,6 +65,11 @@ public:
     // progress bar up to date there (a statement may keep the server busy a long time); the tests
     // and the benchmark record the texts.
     void setStatementObserver(std::function<void(const QString &)> observer) { m_observer = std::move(observer); }
+    // How the run is computed: on PostgreSQL and SQLite as a whole (SetBasedRun) unless told to go
+    // pass by pass as on SQL Server (the tests compare the two; SQL Server always goes pass by pass).
+    enum class Method { AsAWhole, PassByPass };
+    void setMethod(Method method) { m_method = method; }
+
     // Speaks the given dialect whatever the server says it is (the tests run the SQL Server texts
     // on a PostgreSQL database that understands them).
     void forceDialect(PaddingStatements::Dialect dialect) { m_forcedDialect = dialect; }
@@ -84,4 +89,5 @@ private:
     PaddingReport *m_report = nullptr;
     std::function<void()> m_beforeCommit;
     int m_lockTimeout = 0;
+    Method m_method = Method::AsAWhole;
 };

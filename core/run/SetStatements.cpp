@@ -1,0 +1,250 @@
+#include "run/SetStatements.h"
+
+using Dialect = CardSql::Dialect;
+
+namespace {
+
+bool isSqlite(const CardSql &sql)
+{
+    return sql.dialect() == Dialect::SQLite;
+}
+
+} // namespace
+
+QString SetStatements::zeros(const QString &count) const
+{
+    if (isSqlite(m_sql))
+        return QStringLiteral("substr('%1', 1, %2)").arg(QString(std::max(m_length, 12), u'0'), count);
+    return QStringLiteral("repeat('0', %1)").arg(count);
+}
+
+QString SetStatements::keyColumn(const QString &column) const
+{
+    // PostgreSQL's working tables keep the type and collation of the values they were made from;
+    // SQLite's keep none.
+    return isSqlite(m_sql) ? m_sql.comparedExpression(column) : column;
+}
+
+QString SetStatements::steps(const QString &n) const
+{
+    // The twelve-zero steps before the last one: while L - length > 12.
+    return QStringLiteral("((%1 - %2 - 1) / 12)").arg(m_length).arg(n);
+}
+
+QString SetStatements::onCommitDrop() const
+{
+    return isSqlite(m_sql) ? QString() : QStringLiteral(" on commit drop");
+}
+
+QStringList SetStatements::cards() const
+{
+    const QString shorter = QStringLiteral(" between 1 and ") + number(m_length - 1);
+    const QString empty = m_sql.emptyPassword(QStringLiteral("pe_passwd"));
+    return {QStringLiteral("create temp table norvel_cards%1 as").arg(onCommitDrop()),
+            QStringLiteral("select K as key, min(V) as v, min(N) as n, sum(R) as readers, sum(F) as follows,"),
+            QStringLiteral("       sum(E) as empties, sum(1 - R) as loans"),
+            QStringLiteral("from ("),
+            QStringLiteral("  select ") + key(QStringLiteral("rtrim(pe_id)")) + QStringLiteral(" as K, rtrim(pe_id) as V, ")
+                + m_sql.len(QStringLiteral("pe_id")) + QStringLiteral(" as N, 1 as R,"),
+            QStringLiteral("         case when ") + empty + QStringLiteral(" then 0 when ") + m_sql.compared(QStringLiteral("pe_id"))
+                + u'=' + m_sql.compared(QStringLiteral("pe_passwd")) + QStringLiteral(" then 1 else 0 end as F,"),
+            QStringLiteral("         case when ") + empty + QStringLiteral(" then 1 else 0 end as E"),
+            QStringLiteral("  from lib_people where ") + m_sql.len(QStringLiteral("pe_id")) + shorter,
+            QStringLiteral("  union all"),
+            QStringLiteral("  select ") + key(QStringLiteral("rtrim(js_libcard)")) + QStringLiteral(", rtrim(js_libcard), ")
+                + m_sql.len(QStringLiteral("js_libcard")) + QStringLiteral(", 0, 0, 0"),
+            QStringLiteral("  from lib_jieshu where ") + m_sql.len(QStringLiteral("js_libcard")) + shorter,
+            QStringLiteral(") s"),
+            QStringLiteral("group by ") + keyColumn(QStringLiteral("K"))};
+}
+
+QStringList SetStatements::blocked() const
+{
+    const QString step = QStringLiteral("g.j <= ") + steps(QStringLiteral("c.n"));
+    const QString taken = QStringLiteral("where exists (select 1 from lib_people r where ") + m_sql.compared(QStringLiteral("r.pe_id"))
+        + u'=' + key(zeros(QStringLiteral("12 * g.j")) + QStringLiteral(" || c.key")) + u')';
+    if (isSqlite(m_sql)) {
+        return {QStringLiteral("create temp table norvel_blocked as"),
+                QStringLiteral("with recursive g(j) as (select 1 union all select j + 1 from g where j < %1)").arg(maxSteps()),
+                QStringLiteral("select c.key, min(g.j) as j"),
+                QStringLiteral("from norvel_cards c join g on ") + step,
+                taken,
+                QStringLiteral("group by c.key")};
+    }
+    return {QStringLiteral("create temp table norvel_blocked on commit drop as"),
+            QStringLiteral("select c.key, min(g.j) as j"),
+            QStringLiteral("from norvel_cards c join generate_series(1, %1) as g(j) on ").arg(maxSteps()) + step,
+            taken,
+            QStringLiteral("group by c.key")};
+}
+
+QStringList SetStatements::outcome() const
+{
+    const QString L = number(m_length);
+    const QString lastStep = QStringLiteral("f.n + 12 * ") + steps(QStringLiteral("f.n"));
+    const QString notTaken = QStringLiteral("t.w is null");
+    const QString blockedColumn = hasSteps() ? QStringLiteral("b.j") : QStringLiteral("cast(null as integer)");
+    const QString blockedJoin = hasSteps() ? QStringLiteral("  left join norvel_blocked b on b.key = c.key") : QString();
+    const QString stepsDone = QStringLiteral("12 * ") + steps(QStringLiteral("f.n"));
+    QStringList lines{
+        QStringLiteral("create temp table norvel_outcome%1 as").arg(onCommitDrop()),
+        QStringLiteral("with f as ("),
+        QStringLiteral("  select c.key, c.v, c.n, c.readers, c.follows, c.empties, c.loans, %1 as blocked,").arg(blockedColumn),
+        QStringLiteral("         %1 as w").arg(key(zeros(L + QStringLiteral(" - c.n")) + QStringLiteral(" || c.key"))),
+        QStringLiteral("  from norvel_cards c")};
+    if (!blockedJoin.isEmpty())
+        lines << blockedJoin;
+    lines << QStringLiteral("), g as (")
+          << QStringLiteral("  select f.*, case when f.blocked is null then %1 else f.n + 12 * (f.blocked - 1) end as q from f")
+                 .arg(lastStep)
+          << QStringLiteral("), claims as (")
+          << QStringLiteral("  select w, min(q) as mq from g where blocked is null and readers > 0 group by ") + keyColumn(QStringLiteral("w"))
+          << QStringLiteral("), taken as (")
+          << QStringLiteral("  select w from g where blocked is null")
+          << QStringLiteral("    and exists (select 1 from lib_people r where ") + m_sql.compared(QStringLiteral("r.pe_id")) + u'='
+                 + keyColumn(QStringLiteral("g.w")) + u')'
+          << QStringLiteral("  group by ") + keyColumn(QStringLiteral("w"))
+          << QStringLiteral(")")
+          << QStringLiteral("select f.key, f.v, f.n, f.readers, f.follows, f.empties, f.loans, f.q, f.w,")
+          << QStringLiteral("  case when f.blocked is not null then 12 * (f.blocked - 1)")
+          << QStringLiteral("       when %1 and f.q = cl.mq then %2 - f.n else %3 end as kr,").arg(notTaken, L, stepsDone)
+          << QStringLiteral("  case when f.blocked is not null then 12 * (f.blocked - 1)")
+          << QStringLiteral("       when %1 and (cl.mq is null or cl.mq >= f.q) then %2 - f.n else %3 end as kl,").arg(notTaken, L, stepsDone)
+          << QStringLiteral("  case when f.readers = 0 then null")
+          << QStringLiteral("       when f.blocked is not null then f.n + 12 * (f.blocked - 1)")
+          << QStringLiteral("       when %1 and f.q = cl.mq then null else f.q end as cp").arg(notTaken)
+          << QStringLiteral("from g f")
+          << QStringLiteral("left join claims cl on ") + keyColumn(QStringLiteral("cl.w")) + u'=' + keyColumn(QStringLiteral("f.w"))
+          << QStringLiteral("left join taken t on ") + keyColumn(QStringLiteral("t.w")) + u'=' + keyColumn(QStringLiteral("f.w"));
+    return lines;
+}
+
+QStringList SetStatements::presentLengths() const
+{
+    return {QStringLiteral("select distinct n from norvel_cards")};
+}
+
+QStringList SetStatements::collisions() const
+{
+    return {QStringLiteral("select ")
+                + m_sql.asText(QStringLiteral("case when o.kr > 0 then %1 || rtrim(p.pe_id) else p.pe_id end").arg(zeros(QStringLiteral("o.kr"))))
+                + QStringLiteral(", o.cp"),
+            QStringLiteral("from lib_people p join norvel_outcome o on ") + key(QStringLiteral("rtrim(p.pe_id)")) + u'='
+                + keyColumn(QStringLiteral("o.key")),
+            QStringLiteral("where ") + m_sql.len(QStringLiteral("p.pe_id")) + QStringLiteral(" between 1 and ") + number(m_length - 1)
+                + QStringLiteral(" and o.cp is not null"),
+            QStringLiteral("order by o.cp")};
+}
+
+QStringList SetStatements::passwordsToSettle(bool count) const
+{
+    QString differs;
+    if (isSqlite(m_sql))
+        differs = QStringLiteral("pe_passwd is not pe_id collate binary");
+    else
+        differs = QStringLiteral("cast(pe_passwd as text) collate \"C\" is distinct from cast(pe_id as text) collate \"C\"");
+    return {count ? QStringLiteral("select count(*) from lib_people") : QStringLiteral("update lib_people set pe_passwd = pe_id"),
+            QStringLiteral("where (") + m_sql.compared(QStringLiteral("pe_id")) + u'=' + m_sql.compared(QStringLiteral("pe_passwd"))
+                + QStringLiteral(" or ") + m_sql.emptyPassword(QStringLiteral("pe_passwd")) + u')',
+            QStringLiteral("  and ") + differs};
+}
+
+QStringList SetStatements::padLoans() const
+{
+    return {QStringLiteral("update lib_jieshu set js_libcard = %1 || rtrim(lib_jieshu.js_libcard)").arg(zeros(QStringLiteral("o.kl"))),
+            QStringLiteral("from norvel_outcome o"),
+            QStringLiteral("where ") + m_sql.len(QStringLiteral("lib_jieshu.js_libcard")) + QStringLiteral(" between 1 and ")
+                + number(m_length - 1) + QStringLiteral(" and o.kl > 0"),
+            QStringLiteral("  and ") + key(QStringLiteral("rtrim(lib_jieshu.js_libcard)")) + u'=' + keyColumn(QStringLiteral("o.key"))};
+}
+
+QStringList SetStatements::padReaders() const
+{
+    const QString padded = zeros(QStringLiteral("o.kr")) + QStringLiteral(" || rtrim(lib_people.pe_id)");
+    return {QStringLiteral("update lib_people set pe_id = ") + padded + u',',
+            QStringLiteral("  pe_passwd = case when ") + m_sql.compared(QStringLiteral("lib_people.pe_id")) + u'='
+                + m_sql.compared(QStringLiteral("lib_people.pe_passwd")) + QStringLiteral(" then ") + padded
+                + QStringLiteral(" else lib_people.pe_passwd end"),
+            QStringLiteral("from norvel_outcome o"),
+            QStringLiteral("where ") + m_sql.len(QStringLiteral("lib_people.pe_id")) + QStringLiteral(" between 1 and ")
+                + number(m_length - 1) + QStringLiteral(" and o.kr > 0"),
+            QStringLiteral("  and ") + key(QStringLiteral("rtrim(lib_people.pe_id)")) + u'=' + keyColumn(QStringLiteral("o.key"))};
+}
+
+QStringList SetStatements::dropWorkingTables() const
+{
+    if (!isSqlite(m_sql))
+        return {};
+    return {QStringLiteral("drop table if exists temp.norvel_joined"), QStringLiteral("drop table if exists temp.norvel_outcome"),
+            QStringLiteral("drop table if exists temp.norvel_blocked"), QStringLiteral("drop table if exists temp.norvel_cards")};
+}
+
+QStringList SetStatements::joinedLoans() const
+{
+    const QString L = number(m_length);
+    return {QStringLiteral("create temp table norvel_joined%1 as").arg(onCommitDrop()),
+            QStringLiteral("select o.key, coalesce(a.loans, 0) + coalesce(sum(case when o.kl = %1 - o.n then o.loans else 0 end)").arg(L),
+            QStringLiteral("         over (partition by %1 order by o.q range between unbounded preceding and 1 preceding), 0) as joined")
+                .arg(keyColumn(QStringLiteral("o.w"))),
+            QStringLiteral("from norvel_outcome o"),
+            QStringLiteral("left join (select ") + key(QStringLiteral("rtrim(js_libcard)")) + QStringLiteral(" as w, count(*) as loans"),
+            QStringLiteral("           from lib_jieshu where ") + m_sql.len(QStringLiteral("js_libcard")) + u'=' + L,
+            QStringLiteral("           group by ") + key(QStringLiteral("rtrim(js_libcard)")) + QStringLiteral(") a on ")
+                + keyColumn(QStringLiteral("a.w")) + u'=' + keyColumn(QStringLiteral("o.w"))};
+}
+
+QStringList SetStatements::figures(bool withJoined) const
+{
+    if (!withJoined) {
+        return {QStringLiteral("select o.n, o.q, o.cp, o.kr, o.kl, sum(o.readers), sum(o.loans), sum(o.follows)"),
+                QStringLiteral("from norvel_outcome o"), QStringLiteral("group by o.n, o.q, o.cp, o.kr, o.kl")};
+    }
+    const QString padded = QStringLiteral("o.readers > 0 and o.kr = %1 - o.n").arg(m_length);
+    return {QStringLiteral("select o.n, o.q, o.cp, o.kr, o.kl, sum(o.readers), sum(o.loans), sum(o.follows),"),
+            QStringLiteral("       sum(case when %1 then coalesce(j.joined, 0) else 0 end)").arg(padded),
+            QStringLiteral("from norvel_outcome o left join norvel_joined j on j.key = o.key"),
+            QStringLiteral("group by o.n, o.q, o.cp, o.kr, o.kl")};
+}
+
+QStringList SetStatements::emptyPasswordsFilled() const
+{
+    return {QStringLiteral("select count(*) from lib_people"),
+            QStringLiteral("where ") + m_sql.emptyPassword(QStringLiteral("pe_passwd")) + QStringLiteral(" and ")
+                + m_sql.len(QStringLiteral("pe_id")) + QStringLiteral(">0")};
+}
+
+QStringList SetStatements::recordReaders() const
+{
+    const QString first = QStringLiteral("row_number() over (partition by o.key order by p.pe_id) = 1");
+    const QString empty = m_sql.emptyPassword(QStringLiteral("p.pe_passwd"));
+    return {QStringLiteral("select ") + m_sql.asText(QStringLiteral("p.pe_id")) + QStringLiteral(", o.kr,"),
+            QStringLiteral("       case when ") + empty + QStringLiteral(" then 'E' when ") + m_sql.compared(QStringLiteral("p.pe_id"))
+                + u'=' + m_sql.compared(QStringLiteral("p.pe_passwd")) + QStringLiteral(" then 'F' else 'U' end,"),
+            QStringLiteral("       case when %1 and o.kl > 0 then o.loans else 0 end,").arg(first),
+            QStringLiteral("       case when %1 and o.kr = %2 - o.n then coalesce(j.joined, 0) else 0 end").arg(first).arg(m_length),
+            QStringLiteral("from lib_people p join norvel_outcome o on ") + key(QStringLiteral("rtrim(p.pe_id)")) + u'='
+                + keyColumn(QStringLiteral("o.key")),
+            QStringLiteral("left join norvel_joined j on j.key = o.key"),
+            QStringLiteral("where ") + m_sql.len(QStringLiteral("p.pe_id")) + QStringLiteral(" between 1 and ") + number(m_length - 1)
+                + QStringLiteral(" and o.kr > 0"),
+            QStringLiteral("order by 1")};
+}
+
+QStringList SetStatements::recordLoanOnly() const
+{
+    return {QStringLiteral("select v, kl, loans from norvel_outcome where readers = 0 and kl > 0 order by v")};
+}
+
+QStringList SetStatements::recordEmptyPasswords(bool afterOutcome) const
+{
+    QStringList lines{QStringLiteral("select ") + m_sql.asText(QStringLiteral("p.pe_id")) + QStringLiteral(" from lib_people p"),
+                      QStringLiteral("where ") + m_sql.emptyPassword(QStringLiteral("p.pe_passwd")) + QStringLiteral(" and ")
+                          + m_sql.len(QStringLiteral("p.pe_id")) + QStringLiteral(">0")};
+    if (!afterOutcome)
+        return lines << QStringLiteral("order by 1");
+    return lines + QStringList{
+            QStringLiteral("  and not exists (select 1 from norvel_outcome o where o.kr > 0 and ") + keyColumn(QStringLiteral("o.key"))
+                + u'=' + key(QStringLiteral("rtrim(p.pe_id)")) + QStringLiteral(" and ") + m_sql.len(QStringLiteral("p.pe_id"))
+                + QStringLiteral(" < ") + number(m_length) + u')',
+            QStringLiteral("order by 1")};
+}

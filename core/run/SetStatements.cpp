@@ -53,7 +53,8 @@ QStringList SetStatements::cards() const
             QStringLiteral("  union all"),
             QStringLiteral("  select ") + key(QStringLiteral("rtrim(js_libcard)")) + QStringLiteral(", rtrim(js_libcard), ")
                 + m_sql.len(QStringLiteral("js_libcard")) + QStringLiteral(", 0, 0, 0"),
-            QStringLiteral("  from lib_jieshu where ") + m_sql.len(QStringLiteral("js_libcard")) + shorter,
+            QStringLiteral("  from lib_jieshu where ") + m_sql.len(QStringLiteral("js_libcard")) + shorter
+                + (m_withLoans ? QString() : QStringLiteral(" and 1 = 0")),
             QStringLiteral(") s"),
             QStringLiteral("group by ") + keyColumn(QStringLiteral("K"))};
 }
@@ -78,45 +79,57 @@ QStringList SetStatements::blocked() const
             QStringLiteral("group by c.key")};
 }
 
+QStringList SetStatements::fates() const
+{
+    const QString L = number(m_length);
+    const QString blockedColumn = hasSteps() ? QStringLiteral("b.j") : QStringLiteral("cast(null as integer)");
+    QStringList lines{
+        QStringLiteral("create temp table norvel_fates%1 as").arg(onCommitDrop()),
+        QStringLiteral("select c.key, c.v, c.n, c.readers, c.follows, c.empties, c.loans, %1 as blocked,").arg(blockedColumn),
+        QStringLiteral("       case when %1 is null then c.n + 12 * %2 else c.n + 12 * (%1 - 1) end as q,")
+            .arg(blockedColumn, steps(QStringLiteral("c.n"))),
+        QStringLiteral("       %1 as w").arg(key(zeros(L + QStringLiteral(" - c.n")) + QStringLiteral(" || c.key"))),
+        QStringLiteral("from norvel_cards c")};
+    if (hasSteps())
+        lines << QStringLiteral("left join norvel_blocked b on b.key = c.key");
+    return lines;
+}
+
+QStringList SetStatements::claims() const
+{
+    return {QStringLiteral("create temp table norvel_claims%1 as").arg(onCommitDrop()),
+            QStringLiteral("select w, min(q) as mq from norvel_fates where blocked is null and readers > 0 group by ")
+                + keyColumn(QStringLiteral("w"))};
+}
+
 QStringList SetStatements::outcome() const
 {
     const QString L = number(m_length);
-    const QString lastStep = QStringLiteral("f.n + 12 * ") + steps(QStringLiteral("f.n"));
     const QString notTaken = QStringLiteral("t.w is null");
-    const QString blockedColumn = hasSteps() ? QStringLiteral("b.j") : QStringLiteral("cast(null as integer)");
-    const QString blockedJoin = hasSteps() ? QStringLiteral("  left join norvel_blocked b on b.key = c.key") : QString();
     const QString stepsDone = QStringLiteral("12 * ") + steps(QStringLiteral("f.n"));
-    QStringList lines{
-        QStringLiteral("create temp table norvel_outcome%1 as").arg(onCommitDrop()),
-        QStringLiteral("with f as ("),
-        QStringLiteral("  select c.key, c.v, c.n, c.readers, c.follows, c.empties, c.loans, %1 as blocked,").arg(blockedColumn),
-        QStringLiteral("         %1 as w").arg(key(zeros(L + QStringLiteral(" - c.n")) + QStringLiteral(" || c.key"))),
-        QStringLiteral("  from norvel_cards c")};
-    if (!blockedJoin.isEmpty())
-        lines << blockedJoin;
-    lines << QStringLiteral("), g as (")
-          << QStringLiteral("  select f.*, case when f.blocked is null then %1 else f.n + 12 * (f.blocked - 1) end as q from f")
-                 .arg(lastStep)
-          << QStringLiteral("), claims as (")
-          << QStringLiteral("  select w, min(q) as mq from g where blocked is null and readers > 0 group by ") + keyColumn(QStringLiteral("w"))
-          << QStringLiteral("), taken as (")
-          << QStringLiteral("  select w from g where blocked is null")
-          << QStringLiteral("    and exists (select 1 from lib_people r where ") + m_sql.compared(QStringLiteral("r.pe_id")) + u'='
-                 + keyColumn(QStringLiteral("g.w")) + u')'
-          << QStringLiteral("  group by ") + keyColumn(QStringLiteral("w"))
-          << QStringLiteral(")")
-          << QStringLiteral("select f.key, f.v, f.n, f.readers, f.follows, f.empties, f.loans, f.q, f.w,")
-          << QStringLiteral("  case when f.blocked is not null then 12 * (f.blocked - 1)")
-          << QStringLiteral("       when %1 and f.q = cl.mq then %2 - f.n else %3 end as kr,").arg(notTaken, L, stepsDone)
-          << QStringLiteral("  case when f.blocked is not null then 12 * (f.blocked - 1)")
-          << QStringLiteral("       when %1 and (cl.mq is null or cl.mq >= f.q) then %2 - f.n else %3 end as kl,").arg(notTaken, L, stepsDone)
-          << QStringLiteral("  case when f.readers = 0 then null")
-          << QStringLiteral("       when f.blocked is not null then f.n + 12 * (f.blocked - 1)")
-          << QStringLiteral("       when %1 and f.q = cl.mq then null else f.q end as cp").arg(notTaken)
-          << QStringLiteral("from g f")
-          << QStringLiteral("left join claims cl on ") + keyColumn(QStringLiteral("cl.w")) + u'=' + keyColumn(QStringLiteral("f.w"))
-          << QStringLiteral("left join taken t on ") + keyColumn(QStringLiteral("t.w")) + u'=' + keyColumn(QStringLiteral("f.w"));
-    return lines;
+    return {QStringLiteral("create temp table norvel_outcome%1 as").arg(onCommitDrop()),
+            QStringLiteral("with taken as ("),
+            QStringLiteral("  select w from norvel_fates g where blocked is null"),
+            QStringLiteral("    and exists (select 1 from lib_people r where ") + m_sql.compared(QStringLiteral("r.pe_id")) + u'='
+                + keyColumn(QStringLiteral("g.w")) + u')',
+            QStringLiteral("  group by ") + keyColumn(QStringLiteral("w")),
+            QStringLiteral(")"),
+            QStringLiteral("select f.key, f.v, f.n, f.readers, f.follows, f.empties, f.loans, f.q, f.w,"),
+            QStringLiteral("  case when f.blocked is not null then 12 * (f.blocked - 1)"),
+            QStringLiteral("       when %1 and f.q = cl.mq then %2 - f.n else %3 end as kr,").arg(notTaken, L, stepsDone),
+            QStringLiteral("  case when f.blocked is not null then 12 * (f.blocked - 1)"),
+            QStringLiteral("       when %1 and (cl.mq is null or cl.mq >= f.q) then %2 - f.n else %3 end as kl,").arg(notTaken, L, stepsDone),
+            QStringLiteral("  case when f.readers = 0 then null"),
+            QStringLiteral("       when f.blocked is not null then f.n + 12 * (f.blocked - 1)"),
+            QStringLiteral("       when %1 and f.q = cl.mq then null else f.q end as cp").arg(notTaken),
+            QStringLiteral("from norvel_fates f"),
+            QStringLiteral("left join norvel_claims cl on ") + keyColumn(QStringLiteral("cl.w")) + u'=' + keyColumn(QStringLiteral("f.w")),
+            QStringLiteral("left join taken t on ") + keyColumn(QStringLiteral("t.w")) + u'=' + keyColumn(QStringLiteral("f.w"))};
+}
+
+QStringList SetStatements::analyzeOutcome() const
+{
+    return {isSqlite(m_sql) ? QStringLiteral("analyze temp.norvel_outcome") : QStringLiteral("analyze norvel_outcome")};
 }
 
 QStringList SetStatements::presentLengths() const
@@ -151,10 +164,25 @@ QStringList SetStatements::passwordsToSettle(bool count) const
 
 QStringList SetStatements::padLoans() const
 {
+    const QString shortLoan = m_sql.len(QStringLiteral("lib_jieshu.js_libcard")) + QStringLiteral(" between 1 and ") + number(m_length - 1);
+    if (!m_withLoans) {
+        // One step to L: a loan is padded unless a reader has its padded number from before the run,
+        // or a reader gets it in an earlier pass (a shorter reader number that claims it).
+        const QString padded = zeros(number(m_length) + QStringLiteral(" - ") + m_sql.len(QStringLiteral("lib_jieshu.js_libcard")))
+            + QStringLiteral(" || rtrim(lib_jieshu.js_libcard)");
+        const QString noReaderHas = m_sql.dialect() == Dialect::PostgreSQL
+            ? QStringLiteral("not exists (select 1 from lib_people r where ") + m_sql.compared(QStringLiteral("r.pe_id")) + u'='
+                  + key(padded) + u')'
+            : key(padded) + QStringLiteral(" not in (select ") + m_sql.compared(QStringLiteral("pe_id")) + QStringLiteral(" from lib_people)");
+        return {QStringLiteral("update lib_jieshu set js_libcard = ") + padded,
+                QStringLiteral("where ") + shortLoan,
+                QStringLiteral("  and ") + noReaderHas,
+                QStringLiteral("  and not exists (select 1 from norvel_claims c where ") + keyColumn(QStringLiteral("c.w")) + u'='
+                    + key(padded) + QStringLiteral(" and c.mq < ") + m_sql.len(QStringLiteral("lib_jieshu.js_libcard")) + u')'};
+    }
     return {QStringLiteral("update lib_jieshu set js_libcard = %1 || rtrim(lib_jieshu.js_libcard)").arg(zeros(QStringLiteral("o.kl"))),
             QStringLiteral("from norvel_outcome o"),
-            QStringLiteral("where ") + m_sql.len(QStringLiteral("lib_jieshu.js_libcard")) + QStringLiteral(" between 1 and ")
-                + number(m_length - 1) + QStringLiteral(" and o.kl > 0"),
+            QStringLiteral("where ") + shortLoan + QStringLiteral(" and o.kl > 0"),
             QStringLiteral("  and ") + key(QStringLiteral("rtrim(lib_jieshu.js_libcard)")) + u'=' + keyColumn(QStringLiteral("o.key"))};
 }
 
@@ -175,8 +203,10 @@ QStringList SetStatements::dropWorkingTables() const
 {
     if (!isSqlite(m_sql))
         return {};
-    return {QStringLiteral("drop table if exists temp.norvel_joined"), QStringLiteral("drop table if exists temp.norvel_outcome"),
-            QStringLiteral("drop table if exists temp.norvel_blocked"), QStringLiteral("drop table if exists temp.norvel_cards")};
+    QStringList drops;
+    for (const char *table : {"norvel_joined", "norvel_outcome", "norvel_claims", "norvel_fates", "norvel_blocked", "norvel_cards"})
+        drops << QStringLiteral("drop table if exists temp.%1").arg(QLatin1String(table));
+    return drops;
 }
 
 QStringList SetStatements::joinedLoans() const

@@ -26,7 +26,9 @@
 class SetStatements
 {
 public:
-    SetStatements(const CardSql &sql, int length) : m_sql(sql), m_length(length) {}
+    // `withLoans`: the working tables hold the loans' cards too (for a report, and where numbers are
+    // padded in steps); without, the loans' update finds their fate itself.
+    SetStatements(const CardSql &sql, int length, bool withLoans = true) : m_sql(sql), m_length(length), m_withLoans(withLoans) {}
 
     // norvel_cards: one row per card (by the server's comparison) with a number shorter than L in
     // either table: key, v (one of its numbers, trimmed), n (its length), readers, follows (readers
@@ -37,10 +39,15 @@ public:
     // such step).
     bool hasSteps() const { return maxSteps() > 0; }
     QStringList blocked() const;
-    // norvel_outcome: each card's fate: q (the pass of its last step), w (its number padded to L),
-    // kr and kl (the zeros its readers and its loans get), cp (the pass in which its readers are left
-    // alone, NULL when they are not).
+    // norvel_fates: each card with q (the pass of its last step) and w (its number padded to L);
+    // norvel_claims: for each such number, the first pass in which a reader gets it (mq);
+    // norvel_outcome: each card's fate: kr and kl (the zeros its readers and its loans get), cp (the
+    // pass in which its readers are left alone, NULL when they are not).
+    QStringList fates() const;
+    QStringList claims() const;
     QStringList outcome() const;
+    // Statistics on the fates, for the plans of the updates (a temporary table gets none by itself).
+    QStringList analyzeOutcome() const;
     // The lengths the numbers have before the run.
     QStringList presentLengths() const;
     // The readers left alone, in the order of their passes (rows: the number as the run's pass sees
@@ -56,6 +63,7 @@ public:
     QStringList padReaders() const;
     // The working tables, dropped (SQLite; PostgreSQL drops them with the transaction).
     QStringList dropWorkingTables() const;
+    bool withLoans() const { return m_withLoans; }
 
     // For the report. The figures by card length and step (rows: n, q, cp, kr, kl, readers, loans,
     // follows, joined); norvel_joined first: for each card whose readers are padded, the loans under
@@ -83,4 +91,5 @@ private:
 
     const CardSql &m_sql;
     int m_length;
+    bool m_withLoans;
 };

@@ -50,9 +50,7 @@ void SetBasedRun::run(int length, QList<int> &passes, QString &collisionList)
 {
     const bool recording = m_report != nullptr;
     const bool listing = recording && m_report->changes();
-    // The loans' cards are worked out with the readers' for a report, and where numbers are padded
-    // in steps; otherwise the loans' update finds their fate itself, and no loan is read twice.
-    const SetStatements set(m_statements.cards(), length, recording || length >= 14);
+    const SetStatements set(m_statements.cards(), length);
     QList<Fate> fates;
 
     if (length > 1) {
@@ -60,9 +58,11 @@ void SetBasedRun::run(int length, QList<int> &passes, QString &collisionList)
         if (set.hasSteps())
             m_sql.exec(set.blocked());
         m_sql.exec(set.fates());
+        m_sql.exec(set.analyze(QStringLiteral("norvel_fates")));
         m_sql.exec(set.claims());
+        m_sql.exec(set.analyze(QStringLiteral("norvel_claims")));
         m_sql.exec(set.outcome());
-        m_sql.exec(set.analyzeOutcome());
+        m_sql.exec(set.analyze(QStringLiteral("norvel_outcome")));
 
         QList<int> present;
         m_sql.select(set.presentLengths(), [&](const LibQuery &row) { present << row.intValue(0); });

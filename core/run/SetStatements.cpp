@@ -127,9 +127,9 @@ QStringList SetStatements::outcome() const
             QStringLiteral("left join taken t on ") + keyColumn(QStringLiteral("t.w")) + u'=' + keyColumn(QStringLiteral("f.w"))};
 }
 
-QStringList SetStatements::analyzeOutcome() const
+QStringList SetStatements::analyze(const QString &table) const
 {
-    return {isSqlite(m_sql) ? QStringLiteral("analyze temp.norvel_outcome") : QStringLiteral("analyze norvel_outcome")};
+    return {(isSqlite(m_sql) ? QStringLiteral("analyze temp.") : QStringLiteral("analyze ")) + table};
 }
 
 QStringList SetStatements::presentLengths() const

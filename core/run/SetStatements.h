@@ -46,8 +46,9 @@ public:
     QStringList fates() const;
     QStringList claims() const;
     QStringList outcome() const;
-    // Statistics on the fates, for the plans of the updates (a temporary table gets none by itself).
-    QStringList analyzeOutcome() const;
+    // Statistics on a working table, for the plans of the statements that join it (a temporary
+    // table gets none by itself).
+    QStringList analyze(const QString &table) const;
     // The lengths the numbers have before the run.
     QStringList presentLengths() const;
     // The readers left alone, in the order of their passes (rows: the number as the run's pass sees

@@ -127,11 +127,8 @@ void SetBasedRun::run(int length, QList<int> &passes, QString &collisionList)
             if (fate.readerZeros > 0)
                 readers += fate.readers;
         }
-        if (!m_statements.constraints().loansFollowReaders) {
-            const qint64 padded = m_sql.exec(set.padLoans());
-            if (set.withLoans())
-                check(QStringLiteral("补0的借阅记录"), padded, loans);
-        }
+        if (!m_statements.constraints().loansFollowReaders)
+            check(QStringLiteral("补0的借阅记录"), m_sql.exec(set.padLoans()), loans);
         check(QStringLiteral("补0的读者"), m_sql.exec(set.padReaders()), readers);
     }
     for (const QString &drop : set.dropWorkingTables())

@@ -53,8 +53,7 @@ QStringList SetStatements::cards() const
             QStringLiteral("  union all"),
             QStringLiteral("  select ") + key(QStringLiteral("rtrim(js_libcard)")) + QStringLiteral(", rtrim(js_libcard), ")
                 + m_sql.len(QStringLiteral("js_libcard")) + QStringLiteral(", 0, 0, 0"),
-            QStringLiteral("  from lib_jieshu where ") + m_sql.len(QStringLiteral("js_libcard")) + shorter
-                + (m_withLoans ? QString() : QStringLiteral(" and 1 = 0")),
+            QStringLiteral("  from lib_jieshu where ") + m_sql.len(QStringLiteral("js_libcard")) + shorter,
             QStringLiteral(") s"),
             QStringLiteral("group by ") + keyColumn(QStringLiteral("K"))};
 }
@@ -165,21 +164,6 @@ QStringList SetStatements::passwordsToSettle(bool count) const
 QStringList SetStatements::padLoans() const
 {
     const QString shortLoan = m_sql.len(QStringLiteral("lib_jieshu.js_libcard")) + QStringLiteral(" between 1 and ") + number(m_length - 1);
-    if (!m_withLoans) {
-        // One step to L: a loan is padded unless a reader has its padded number from before the run,
-        // or a reader gets it in an earlier pass (a shorter reader number that claims it).
-        const QString padded = zeros(number(m_length) + QStringLiteral(" - ") + m_sql.len(QStringLiteral("lib_jieshu.js_libcard")))
-            + QStringLiteral(" || rtrim(lib_jieshu.js_libcard)");
-        const QString noReaderHas = m_sql.dialect() == Dialect::PostgreSQL
-            ? QStringLiteral("not exists (select 1 from lib_people r where ") + m_sql.compared(QStringLiteral("r.pe_id")) + u'='
-                  + key(padded) + u')'
-            : key(padded) + QStringLiteral(" not in (select ") + m_sql.compared(QStringLiteral("pe_id")) + QStringLiteral(" from lib_people)");
-        return {QStringLiteral("update lib_jieshu set js_libcard = ") + padded,
-                QStringLiteral("where ") + shortLoan,
-                QStringLiteral("  and ") + noReaderHas,
-                QStringLiteral("  and not exists (select 1 from norvel_claims c where ") + keyColumn(QStringLiteral("c.w")) + u'='
-                    + key(padded) + QStringLiteral(" and c.mq < ") + m_sql.len(QStringLiteral("lib_jieshu.js_libcard")) + u')'};
-    }
     return {QStringLiteral("update lib_jieshu set js_libcard = %1 || rtrim(lib_jieshu.js_libcard)").arg(zeros(QStringLiteral("o.kl"))),
             QStringLiteral("from norvel_outcome o"),
             QStringLiteral("where ") + shortLoan + QStringLiteral(" and o.kl > 0"),

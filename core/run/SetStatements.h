@@ -26,9 +26,7 @@
 class SetStatements
 {
 public:
-    // `withLoans`: the working tables hold the loans' cards too (for a report, and where numbers are
-    // padded in steps); without, the loans' update finds their fate itself.
-    SetStatements(const CardSql &sql, int length, bool withLoans = true) : m_sql(sql), m_length(length), m_withLoans(withLoans) {}
+    SetStatements(const CardSql &sql, int length) : m_sql(sql), m_length(length) {}
 
     // norvel_cards: one row per card (by the server's comparison) with a number shorter than L in
     // either table: key, v (one of its numbers, trimmed), n (its length), readers, follows (readers
@@ -64,7 +62,6 @@ public:
     QStringList padReaders() const;
     // The working tables, dropped (SQLite; PostgreSQL drops them with the transaction).
     QStringList dropWorkingTables() const;
-    bool withLoans() const { return m_withLoans; }
 
     // For the report. The figures by card length and step (rows: n, q, cp, kr, kl, readers, loans,
     // follows, joined); norvel_joined first: for each card whose readers are padded, the loans under
@@ -92,5 +89,4 @@ private:
 
     const CardSql &m_sql;
     int m_length;
-    bool m_withLoans;
 };

@@ -7,6 +7,7 @@
 #include "common/unGlobal.h"
 #include "run/CheckStatements.h"
 #include "run/PaddingRun.h"
+#include "run/SetStatements.h"
 #include "platform/Exceptions.h"
 #include "support/PaddingModel.h"
 #include "support/TestEnvironment.h"
@@ -1423,6 +1424,67 @@ private slots:
                     QVERIFY2(plan.contains(QStringLiteral(" Join")), qPrintable(where));
                     QVERIFY2(!plan.contains(QStringLiteral("SubPlan")), qPrintable(where));
                     QVERIFY2(!plan.contains(QStringLiteral("Nested Loop")), qPrintable(where));
+                }
+            }
+        }
+        closeLibDB();
+    }
+
+    // Computed as a whole, no statement runs a nested loop over the loans, nor a subplan per row,
+    // whatever work_mem is: the working tables and the loans are joined by hashing (or sorting).
+    void postgresqlPlansTheWholeRunWithoutLoopsOverTheLoans()
+    {
+        {
+            QSqlDatabase db = prepare(
+                m_backends[QStringLiteral("pg")], library({}),
+                {QStringLiteral("insert into lib_people select i::text || case when i % 3 = 0 then ' ' else '' end, "
+                                "i::text, 'x' from generate_series(1, 30000) i"),
+                 QStringLiteral("insert into lib_jieshu select i, (i % 40000)::text, 'b' from generate_series(1, 60000) i"),
+                 QStringLiteral("analyze lib_people"), QStringLiteral("analyze lib_jieshu")});
+            QSqlQuery query(db);
+            for (const int length : {9, 20}) {
+                for (const char *workMem : {"64kB", "4MB", "64MB"}) {
+                    CardSql sql(Dialect::PostgreSQL);
+                    const SetStatements set(sql, length);
+                    QList<QStringList> steps{set.cards()};
+                    if (set.hasSteps())
+                        steps << set.blocked();
+                    steps << set.fates() << set.claims() << set.outcome() << set.collisions() << set.joinedLoans()
+                          << set.figures(true) << set.recordReaders() << set.recordLoanOnly() << set.recordEmptyPasswords(true)
+                          << set.passwordsToSettle(false) << set.padLoans() << set.padReaders();
+                    QVERIFY(db.transaction());
+                    QVERIFY(query.exec(QStringLiteral("set local work_mem = '%1'").arg(QLatin1String(workMem))));
+                    for (const QStringList &step : std::as_const(steps)) {
+                        const QString statement = PaddingStatements::text(step);
+                        QVERIFY2(query.exec(QStringLiteral("explain ") + statement), qPrintable(query.lastError().text()));
+                        QStringList plan;
+                        while (query.next())
+                            plan << query.value(0).toString();
+                        const QString where = QStringLiteral("length %1, work_mem %2:\n%3\n%4")
+                                                  .arg(length)
+                                                  .arg(QLatin1String(workMem), statement, plan.join(u'\n'));
+                        QVERIFY2(!plan.join(u'\n').contains(QStringLiteral("SubPlan")), qPrintable(where));
+                        // A nested loop may look readers up in their index, never go over the loans.
+                        for (qsizetype i = 0; i < plan.size(); ++i) {
+                            if (!plan[i].contains(QStringLiteral("Nested Loop")))
+                                continue;
+                            const qsizetype indent = plan[i].indexOf(QStringLiteral("Nested Loop"));
+                            for (qsizetype k = i + 1; k < plan.size(); ++k) {
+                                const qsizetype at = plan[k].indexOf(QStringLiteral("->"));
+                                if (at >= 0 && at <= indent)
+                                    break;
+                                QVERIFY2(!plan[k].contains(QStringLiteral("lib_jieshu")), qPrintable(where));
+                            }
+                        }
+                        // The working tables exist for the statements after.
+                        if (statement.startsWith(QStringLiteral("create")))
+                            QVERIFY2(query.exec(statement), qPrintable(query.lastError().text()));
+                        if (statement.startsWith(QStringLiteral("create temp table norvel_fates"))
+                            || statement.startsWith(QStringLiteral("create temp table norvel_claims"))
+                            || statement.startsWith(QStringLiteral("create temp table norvel_outcome")))
+                            QVERIFY(query.exec(set.analyze(statement.section(u' ', 3, 3)).join(QString())));
+                    }
+                    QVERIFY(db.rollback());
                 }
             }
         }

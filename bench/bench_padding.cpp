@@ -4,6 +4,7 @@
 //   bench_padding run <odbc connection string> <length> [statements.sql]
 //       runs the program's run; prints "elapsed_ms=… rss_before_kb=… rss_peak_kb=… passes=…";
 //       with a file, also writes every statement it issued (for psql to repeat).
+//       NORVEL_BENCH_METHOD=passes runs it pass by pass (as on SQL Server) on PostgreSQL and SQLite.
 //   bench_padding all-passes <length> <statements.sql>
 //       writes the PostgreSQL-dialect statements of every pass 1 .. length-1, no pass skipped.
 
@@ -77,6 +78,9 @@ int run(const QString &connection, const QString &length, const QString &scriptF
     QuietView view;
     view.length = length;
     PaddingRun padding(qrTmp, view);
+    // NORVEL_BENCH_METHOD=passes: pass by pass, as on SQL Server, instead of as a whole.
+    if (qEnvironmentVariable("NORVEL_BENCH_METHOD") == QStringLiteral("passes"))
+        padding.setMethod(PaddingRun::Method::PassByPass);
     QStringList statements;
     padding.setStatementObserver([&](const QString &text) { statements << text; });
     const long before = currentRssKb();

@@ -46,6 +46,8 @@ QStringList PaddingStatements::transactionSettings() const
 {
     if (dialect() == Dialect::PostgreSQL)
         return {QStringLiteral("set local work_mem = '64MB'")};
+    if (dialect() == Dialect::SQLite)
+        return {QStringLiteral("pragma cache_size = -65536")};
     return {};
 }
 

@@ -45,7 +45,10 @@ public:
     // Settings for the run's own transaction, issued first. On PostgreSQL the padding updates join a
     // table of card numbers against the whole reader table; with the stock 4 MB of work_mem that
     // hash spills to disk in many batches on a large library (measured: a third slower at a million
-    // readers), so the run's transaction, and only it, gets the memory a DBA would give it.
+    // readers), so the run's transaction, and only it, gets the memory a DBA would give it. SQLite
+    // (which runs in the program's own process) gets 64 MB of page cache for the connection instead
+    // of 2: updating a million loans and their index through 2 MB reads the same pages again and
+    // again (measured: the loans' update at 200,000 readers in 5.6 s instead of 12.7).
     QStringList transactionSettings() const;
     // The locks the run takes first, held until its commit or rollback, that keep every other writer
     // of both tables out (the lending desk, another run) and let readers read: PostgreSQL's

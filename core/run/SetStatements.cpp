@@ -164,7 +164,10 @@ QStringList SetStatements::passwordsToSettle(bool count) const
 QStringList SetStatements::padLoans() const
 {
     const QString shortLoan = m_sql.len(QStringLiteral("lib_jieshu.js_libcard")) + QStringLiteral(" between 1 and ") + number(m_length - 1);
-    return {QStringLiteral("update lib_jieshu set js_libcard = %1 || rtrim(lib_jieshu.js_libcard)").arg(zeros(QStringLiteral("o.kl"))),
+    // SQLite goes through the loans in the order they are stored, not in the order of the index on
+    // their card numbers that it would otherwise pick: the rows it rewrites are then next to each other.
+    return {QStringLiteral("update lib_jieshu%1 set js_libcard = %2 || rtrim(lib_jieshu.js_libcard)")
+                .arg(isSqlite(m_sql) ? QStringLiteral(" not indexed") : QString(), zeros(QStringLiteral("o.kl"))),
             QStringLiteral("from norvel_outcome o"),
             QStringLiteral("where ") + shortLoan + QStringLiteral(" and o.kl > 0"),
             QStringLiteral("  and ") + key(QStringLiteral("rtrim(lib_jieshu.js_libcard)")) + u'=' + keyColumn(QStringLiteral("o.key"))};
@@ -173,7 +176,7 @@ QStringList SetStatements::padLoans() const
 QStringList SetStatements::padReaders() const
 {
     const QString padded = zeros(QStringLiteral("o.kr")) + QStringLiteral(" || rtrim(lib_people.pe_id)");
-    return {QStringLiteral("update lib_people set pe_id = ") + padded + u',',
+    return {QStringLiteral("update lib_people%1 set pe_id = ").arg(isSqlite(m_sql) ? QStringLiteral(" not indexed") : QString()) + padded + u',',
             QStringLiteral("  pe_passwd = case when ") + m_sql.compared(QStringLiteral("lib_people.pe_id")) + u'='
                 + m_sql.compared(QStringLiteral("lib_people.pe_passwd")) + QStringLiteral(" then ") + padded
                 + QStringLiteral(" else lib_people.pe_passwd end"),

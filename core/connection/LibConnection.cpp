@@ -1,6 +1,7 @@
 #include "connection/LibConnection.h"
 
 #include "connection/OdbcConnection.h"
+#include "connection/OdbcLogin.h"
 #include "connection/StoredSettings.h"
 #include "platform/Exceptions.h"
 
@@ -42,11 +43,18 @@ QSqlDatabase LibConnection::database() const
 
 void LibConnection::open(const Login &login)
 {
+    // Settings are data: the name may only name a data source, and the login goes to the driver
+    // exactly as it is, in the form the data source's driver reads (see OdbcLogin.h).
+    checkDataSourceName(login.alias);
+    const OdbcDriverKind kind = odbcDriverKind(odbcDriverLibrary(login.alias));
+    const QString pqopt =
+        kind == OdbcDriverKind::PostgreSQL ? odbcDataSourceSetting(login.alias, QStringLiteral("pqopt")) : QString();
+    const OdbcLoginText text = odbcLoginText(kind, login.user, login.password, login.alias, pqopt);
+
     QSqlDatabase db = database();
-    // Qt's ODBC driver prefixes "DSN=" to the name itself and appends ";UID=...;PWD=..." as given.
-    db.setDatabaseName(odbcAttributeValue(login.alias));
-    db.setUserName(odbcAttributeValue(login.user));
-    db.setPassword(odbcAttributeValue(login.password));
+    db.setDatabaseName(login.alias);
+    db.setUserName(text.user);
+    db.setPassword(text.password);
     db.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=%1").arg(LoginTimeoutSeconds));
     if (!db.open())
         throw EDatabaseError(db.lastError().text());

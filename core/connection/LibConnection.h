@@ -44,7 +44,9 @@ public:
 
     QSqlDatabase database() const;
     // Opens the data source with the login, waiting at most LoginTimeoutSeconds for the server.
-    // Raises EDatabaseError with the driver's text when that fails.
+    // Raises EUnsafeSettings before connecting for a data source name that could be more than a
+    // name, or a login the data source's driver cannot be given exactly (OdbcLogin.h), and
+    // EDatabaseError with the driver's text when the open fails.
     void open(const Login &login);
     // The server behind the open connection, as its ODBC driver names it.
     QString dbmsName() const;

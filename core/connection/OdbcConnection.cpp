@@ -6,19 +6,6 @@
 #include <sql.h>
 #include <sqlext.h>
 
-QString odbcAttributeValue(const QString &value)
-{
-    // Drivers split the string at ";" and read a value that starts with "{" up to its closing "}";
-    // anything else ("=", a "}" inside) is taken as it stands.
-    const bool needsQuotes = value.contains(u';')
-        || (!value.isEmpty() && (value.front() == u'{' || value.front().isSpace() || value.back().isSpace()));
-    if (!needsQuotes)
-        return value;
-    QString quoted = value;
-    quoted.replace(u'}', QStringLiteral("}}"));
-    return u'{' + quoted + u'}';
-}
-
 void *odbcConnectionHandle(const QSqlDatabase &db)
 {
     if (!db.isOpen() || !db.driver())

@@ -5,11 +5,6 @@
 
 // What the ODBC layer needs beyond Qt's driver.
 
-// A value for an ODBC connection string attribute. Qt's ODBC driver appends the login as
-// ";UID=<name>;PWD=<password>" by plain concatenation, so a login holding ";" (or starting with
-// "{", or with blanks at its ends) must be quoted the ODBC way: in braces, with "}" doubled.
-QString odbcAttributeValue(const QString &value);
-
 // The ODBC connection handle (HDBC) behind an open Qt ODBC connection; null when there is none.
 void *odbcConnectionHandle(const QSqlDatabase &db);
 

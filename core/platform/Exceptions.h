@@ -59,6 +59,16 @@ public:
     using NorvelError::NorvelError;
 };
 
+// Connection settings the program will not use, because they could make it do something else than
+// open a data source with a login: a data source name that the ODBC layer would read as a driver, a
+// file or more settings; a login that cannot reach the server exactly as it is; a settings file
+// that others than root may change, read by root. The message says which value or file and why.
+class EUnsafeSettings : public NorvelError
+{
+public:
+    using NorvelError::NorvelError;
+};
+
 // A check of the program's own that stops an operation before it changes anything.
 class EAbort : public NorvelError
 {

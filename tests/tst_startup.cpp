@@ -12,10 +12,15 @@
 #include "support/MessageBoxWatcher.h"
 #include "support/TestEnvironment.h"
 
+#include <QDir>
+#include <QLineEdit>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QTest>
 #include <cstdio>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace testenv;
@@ -248,6 +253,98 @@ private slots:
         QVERIFY(qobject_cast<TNorvelMain *>(program.mainWindow.get()));
         program = {};
         execSql(pgConnectionString("postgres"), {QStringLiteral("DROP ROLE \"%1\"").arg(user)});
+    }
+
+    // Run by root, the program takes its settings only from a file nobody else may change: one that
+    // another user owns or may write, or that sits in such a folder or behind such a link, is
+    // refused with the entry and the commands that mend it, and the connection is not tried (the
+    // data source in the file works). A sticky folder of root's, such as /tmp, is root's.
+    void rootTrustsOnlyRootsSettings_data()
+    {
+        QTest::addColumn<QString>("layout");
+        QTest::addColumn<QString>("untrusted");   // the entry named, relative to the settings folder
+        QTest::addColumn<QString>("mend");        // "chown", "chmod" or both, "" when taken
+        QTest::newRow("root's alone") << "" << "" << "";
+        QTest::newRow("file of another user") << "file-nobody" << "Kestavo/Lib.conf" << "chown";
+        QTest::newRow("group-writable file") << "file-664" << "Kestavo/Lib.conf" << "chmod";
+        QTest::newRow("folder of another user") << "folder-nobody" << "Kestavo" << "chown";
+        QTest::newRow("world-writable folder") << "folder-777" << "Kestavo" << "chmod";
+        QTest::newRow("settings root of another user, writable") << "root-nobody-777" << "." << "chown chmod";
+        QTest::newRow("sticky folder of root's") << "folder-1777" << "" << "";
+        QTest::newRow("sticky folder of another user") << "folder-nobody-1777" << "Kestavo" << "chown chmod";
+        QTest::newRow("link to a file in another user's folder") << "link-to-nobody" << "elsewhere" << "chown";
+        QTest::newRow("link of another user") << "link-nobody" << "Kestavo/Lib.conf" << "chown";
+    }
+    void rootTrustsOnlyRootsSettings()
+    {
+        QFETCH(QString, layout);
+        QFETCH(QString, untrusted);
+        QFETCH(QString, mend);
+        if (::geteuid() != 0)
+            QSKIP("only root's start-up checks who may change its settings");
+        const passwd *nobody = ::getpwnam("nobody");
+        QVERIFY(nobody);
+        const auto owner = [nobody](const QString &path) {
+            QCOMPARE(::lchown(QFile::encodeName(path).constData(), nobody->pw_uid, nobody->pw_gid), 0);
+        };
+        const auto mode = [](const QString &path, mode_t bits) {
+            QCOMPARE(::chmod(QFile::encodeName(path).constData(), bits), 0);
+        };
+
+        SettingsDir settings;
+        const QString folder = settings.path() + QStringLiteral("/Kestavo");
+        const QString dsn = addPgDataSource(m_db->name());
+        settings.writeSettings(dsn, m_user, m_password);
+        QFile::setPermissions(settings.libFile(), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+        if (layout == "file-nobody")
+            owner(settings.libFile());
+        else if (layout == "file-664")
+            mode(settings.libFile(), 0664);
+        else if (layout == "folder-nobody")
+            owner(folder);
+        else if (layout == "folder-777")
+            mode(folder, 0777);
+        else if (layout == "root-nobody-777") {
+            owner(settings.path());
+            mode(settings.path(), 0777);
+        } else if (layout == "folder-1777")
+            mode(folder, 01777);
+        else if (layout == "folder-nobody-1777") {
+            owner(folder);
+            mode(folder, 01777);
+        } else if (layout.startsWith("link")) {
+            // The settings file is a link to a file elsewhere.
+            const QString elsewhere = settings.path() + QStringLiteral("/elsewhere");
+            QVERIFY(QDir().mkpath(elsewhere));
+            QVERIFY(QFile::rename(settings.libFile(), elsewhere + QStringLiteral("/Lib.conf")));
+            QVERIFY(QFile::link(elsewhere + QStringLiteral("/Lib.conf"), settings.libFile()));
+            owner(layout == "link-nobody" ? settings.libFile() : elsewhere);
+        }
+
+        MessageBoxWatcher boxes;
+        StderrCapture stderrCapture;
+        StartedProgram program = startProgram();
+        const QString written = stderrCapture.text();
+        if (untrusted.isEmpty()) {
+            QVERIFY2(qobject_cast<TNorvelMain *>(program.mainWindow.get()), qPrintable(written));
+            QCOMPARE(written, QString());
+            return;
+        }
+        QVERIFY(qobject_cast<TDbPara *>(program.mainWindow.get()));
+        QCOMPARE(StatusText, QString());   // refused before the connection was begun
+        const QString entry = untrusted == "." ? settings.path() : settings.path() + u'/' + untrusted;
+        const QString reason = QStringLiteral("以root身份运行时不用设置文件%1，因为root以外的用户可以改动它：%2")
+                                   .arg(settings.libFile(), entry);
+        QVERIFY2(written.startsWith(QStringLiteral("norvel: refusing the connection settings: ") + reason), qPrintable(written));
+        QCOMPARE(written.count(u'\n'), 1);
+        QCOMPARE(written.contains(QStringLiteral("属于用户nobody")), mend.contains("chown"));
+        QCOMPARE(written.contains(QStringLiteral("chown root '%1'").arg(entry)), mend.contains("chown"));
+        QCOMPARE(written.contains(QStringLiteral("chmod go-w '%1'").arg(entry)), mend.contains("chmod"));
+        // The dialog reads the settings too, and says why it shows none.
+        QTest::qWait(100);
+        QCOMPARE(boxes.count(), 1);
+        QVERIFY2(boxes.boxes().first().text.startsWith(reason), qPrintable(boxes.boxes().first().text));
+        QCOMPARE(program.mainWindow->findChild<QLineEdit *>(QStringLiteral("edOdbc"))->text(), QString());
     }
 
     void mainWindowFailureOpensTheDialog()

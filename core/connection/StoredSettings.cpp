@@ -3,6 +3,10 @@
 #include "common/unGlobal.h"
 #include "connection/LibConnection.h"
 #include "platform/AnsiCodec.h"
+#include "platform/Exceptions.h"
+#include "platform/TrustedPath.h"
+
+#include <unistd.h>
 
 namespace {
 
@@ -16,7 +20,19 @@ QString decoded(const QString &stored)
 
 bool StoredSettings::open()
 {
-    return m_reg.KeyExists(LibConnection::SettingsKey) && m_reg.OpenKeyReadOnly(LibConnection::SettingsKey);
+    if (!m_reg.KeyExists(LibConnection::SettingsKey))
+        return false;
+    // Root takes the settings only from a file nobody else can change: the data source name
+    // decides which driver library root loads. Checked before the file is read: once the file
+    // and its folders are root's alone, nobody can swap it in between.
+    if (::geteuid() == 0) {
+        const QString file = MachineStore::keyFile(LibConnection::SettingsKey);
+        if (const std::optional<UntrustedEntry> entry = entryOthersMayChange(file)) {
+            throw EUnsafeSettings(QStringLiteral("以root身份运行时不用设置文件%1，因为root以外的用户可以改动它：%2")
+                                      .arg(file, describeUntrusted(*entry)));
+        }
+    }
+    return m_reg.OpenKeyReadOnly(LibConnection::SettingsKey);
 }
 
 QString StoredSettings::odbcName() const

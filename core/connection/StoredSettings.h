@@ -16,7 +16,9 @@ public:
     static inline const QString UserNameValue = QStringLiteral("USERNAME");
     static inline const QString PasswordValue = QStringLiteral("PASSWORD");
 
-    // Opens the settings key for reading; false when there are no settings to read.
+    // Opens the settings key for reading; false when there are no settings to read. Run by root,
+    // raises EUnsafeSettings when others than root may change the file or a folder above it
+    // (TrustedPath.h), saying which and how to mend it.
     bool open();
 
     QString odbcName() const;

@@ -51,6 +51,8 @@ StartedProgram startProgram(const MainWindowFactory &createMainWindow)
             program.dataModule->open();
         } catch (const EDatabaseError &error) {
             fail(QStringLiteral("cannot connect to data source \"%1\"").arg(program.dataModule->aliasName()), &error);
+        } catch (const EUnsafeSettings &error) {
+            fail(QStringLiteral("refusing the connection settings"), &error);
         } catch (const std::exception &error) {
             fail(QStringLiteral("cannot read the connection settings"), &error);
         }

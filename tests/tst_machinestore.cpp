@@ -230,13 +230,26 @@ private slots:
         QCOMPARE(written, byQt.readLibFile());
     }
 
+    // Whatever the umask, the store makes its folders 0755 and the file 0644: readable by every
+    // user who runs the program, writable by its owner alone.
+    void createAndWrite_data()
+    {
+        QTest::addColumn<int>("mask");
+        QTest::newRow("umask 000") << 0;
+        QTest::newRow("umask 022") << 022;
+        QTest::newRow("umask 077") << 077;
+    }
     void createAndWrite()
     {
+        QFETCH(int, mask);
         testenv::SettingsDir dir;
-        const mode_t oldMask = ::umask(0);   // even so, nothing the store writes is world-writable
+        // The configuration directory itself does not exist yet either.
+        const QString configDir = dir.path() + "/etc/xdg";
+        qputenv("XDG_CONFIG_DIRS", QFile::encodeName(configDir));
+        const mode_t oldMask = ::umask(static_cast<mode_t>(mask));
         MachineStore reg;
         reg.CreateKey(VendorKey);
-        QVERIFY(QFileInfo(dir.path() + "/Kestavo").isDir());
+        QVERIFY(QFileInfo(configDir + "/Kestavo").isDir());
         QVERIFY(!reg.KeyExists(SettingsKey));
         reg.CreateKey(SettingsKey);
         QVERIFY(reg.KeyExists(SettingsKey));
@@ -247,16 +260,20 @@ private slots:
         reg.CloseKey();
         ::umask(oldMask);
 
-        struct stat st {};
-        QCOMPARE(::stat(QFile::encodeName(dir.libFile()).constData(), &st), 0);
-        QVERIFY2(!(st.st_mode & S_IWOTH), qPrintable(QString::number(st.st_mode, 8)));
+        const auto modeOf = [](const QString &path) {
+            struct stat st {};
+            return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+        };
+        for (const QString &folder : {dir.path() + "/etc", configDir, configDir + "/Kestavo"})
+            QCOMPARE(QString::number(modeOf(folder), 8), QStringLiteral("755"));
+        QCOMPARE(QString::number(modeOf(configDir + "/Kestavo/Lib.conf"), 8), QStringLiteral("644"));
 
         MachineStore again;
         QVERIFY(again.OpenKeyReadOnly(SettingsKey));
         QCOMPARE(again.ReadString("ODBCNAME"), QStringLiteral("Lib ODBC, main"));
         QCOMPARE(again.ReadString("USERNAME"), QStringLiteral("37073403"));
         QCOMPARE(again.ReadString("PASSWORD"), QString(""));
-        QVERIFY(QDir(dir.path() + "/Kestavo").entryList(QDir::Files | QDir::Hidden).size() == 1);
+        QVERIFY(QDir(configDir + "/Kestavo").entryList(QDir::Files | QDir::Hidden).size() == 1);
     }
 
     void writeKeepsTheRestOfTheFile()

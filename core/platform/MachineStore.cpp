@@ -37,6 +37,24 @@ private:
     mode_t m_old;
 };
 
+// Every missing folder of the path, each with FolderMode whatever the umask.
+bool makeFolders(const QString &path)
+{
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    QString made;
+    for (const QString &part : absolute.split(u'/', Qt::SkipEmptyParts)) {
+        made += u'/' + part;
+        const QByteArray native = QFile::encodeName(made);
+        if (::mkdir(native.constData(), MachineStore::FolderMode) == 0) {
+            if (::chmod(native.constData(), MachineStore::FolderMode) != 0)
+                return false;
+        } else if (errno != EEXIST || !QFileInfo(made).isDir()) {
+            return false;
+        }
+    }
+    return true;
+}
+
 void dropWorldWrite(const QString &path)
 {
     struct stat st {};
@@ -108,23 +126,24 @@ bool MachineStore::createKey(const QString &key)
 {
     const QStringList parts = keyComponents(key);
     if (parts.isEmpty())
-        return QDir().mkpath(configDirectory());
+        return makeFolders(configDirectory());
     // The folders above the key, then the key's own file.
     const QString file = keyFile(key);
-    if (!QDir().mkpath(QFileInfo(file).absolutePath()))
+    if (!makeFolders(QFileInfo(file).absolutePath()))
         return false;
     if (parts.size() == 1)   // a vendor key on its own is a folder
-        return QDir().mkpath(keyFolder(key));
+        return makeFolders(keyFolder(key));
     if (QFileInfo::exists(file))
         return true;
-    NoWorldWrite mask;
     const QByteArray native = QFile::encodeName(file);
-    const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0664);
+    const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, FileMode);
     if (fd < 0)
         return errno == EEXIST;
+    // The mode asked for at creation went through the umask; the file gets it whatever that is.
+    const bool made = ::fchmod(fd, FileMode) == 0;
     ::fsync(fd);
     ::close(fd);
-    return true;
+    return made;
 }
 
 void MachineStore::CreateKey(const QString &key)

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <memory>
+#include <sys/types.h>
 
 class IniDocument;
 
@@ -18,7 +19,9 @@ class IniDocument;
 // of another type than a plain string raises "Invalid data type for '%s'", a key that cannot be
 // created raises "Failed to create key %s", a value that cannot be written raises
 // "Failed to set data for '%s'". Every write replaces the file atomically (a new file in the same
-// folder, synced to disk, renamed over the old one) and leaves it not world-writable.
+// folder, synced to disk, renamed over the old one) and leaves it not world-writable. Folders and
+// files the store creates get FolderMode and FileMode whatever the umask: the login is readable by
+// the users who run the program (it is in digit form, no secret from them), writable by the owner.
 class MachineStore
 {
 public:
@@ -26,6 +29,9 @@ public:
     ~MachineStore();
     MachineStore(const MachineStore &) = delete;
     MachineStore &operator=(const MachineStore &) = delete;
+
+    static constexpr mode_t FolderMode = 0755;
+    static constexpr mode_t FileMode = 0644;
 
     static QString configDirectory();
     // The file or folder a key path names (for messages and tests).

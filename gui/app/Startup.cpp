@@ -1,6 +1,7 @@
 #include "app/Startup.h"
 
 #include "common/unGlobal.h"
+#include "platform/CoreDumps.h"
 #include "data/dmLibData.h"
 #include "forms/frmDbPara.h"
 #include "forms/frmNorvelMain.h"
@@ -146,6 +147,8 @@ int runNorvel(int &argc, char **argv)
 {
     if (const std::optional<int> status = answerBeforeStart(argc, argv, stdout, stderr))
         return *status;
+    // Before the settings are read: the password must not end up in a core dump.
+    keepOutOfCoreDumps();
     StatusText.clear();
     NorvelApplication app(argc, argv);
     Artwork::installApplicationIcon();

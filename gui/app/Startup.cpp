@@ -10,9 +10,14 @@
 #include "platform/NorvelApplication.h"
 
 #include <QByteArray>
+#include <QCommandLineParser>
+#include <QList>
+#include <QMutex>
 #include <QString>
+#include <QStringList>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -113,26 +118,131 @@ int answer(std::FILE *out, const char *text)
     return std::fflush(out) == 0 && !std::ferror(out) ? 0 : 1;
 }
 
+// The argument the parser did not take, as it was typed: the first option whose name it does not
+// know, or that carries a value its option does not take.
+QString refusedOption(const QStringList &arguments, const QCommandLineParser &parser)
+{
+    const QStringList unknown = parser.unknownOptionNames();
+    for (const QString &argument : arguments.mid(1)) {
+        if (argument == QStringLiteral("--"))
+            break;
+        if (!argument.startsWith(u'-') || argument.size() == 1)
+            continue;
+        if (argument.contains(u'='))
+            return argument;
+        if (argument.startsWith(QStringLiteral("--"))) {
+            if (unknown.contains(argument.mid(2)))
+                return argument;
+        } else {
+            // Short options may be run together: "-hx".
+            for (const QChar letter : argument.mid(1)) {
+                if (unknown.contains(QString(letter)))
+                    return argument;
+            }
+        }
+    }
+    return parser.errorText();
+}
+
+// The display Qt was asked to open, for the message that it could not.
+QString displayName()
+{
+    const QString platform = qEnvironmentVariable("QT_QPA_PLATFORM");
+    const QString x11 = qEnvironmentVariable("DISPLAY");
+    const QString wayland = qEnvironmentVariable("WAYLAND_DISPLAY");
+    if (platform.startsWith(QStringLiteral("wayland")) && !wayland.isEmpty())
+        return wayland;
+    if (platform.isEmpty() || platform.startsWith(QStringLiteral("xcb"))) {
+        if (!x11.isEmpty())
+            return x11;
+        if (!wayland.isEmpty())
+            return wayland;
+    }
+    return QStringLiteral("QT_QPA_PLATFORM=") + platform;
+}
+
+// While the application object is made, Qt's messages are held back: when it cannot open the
+// display, its platform plugin ends the process through qFatal() with a long text that suggests
+// reinstalling. That becomes one line naming the terminal command, and status 1. Otherwise the
+// messages held back are passed on as they came once the object exists.
+class DisplayOpening
+{
+public:
+    DisplayOpening() { s_previous = qInstallMessageHandler(&DisplayOpening::handle); }
+    ~DisplayOpening()
+    {
+        qInstallMessageHandler(s_previous);
+        QList<Held> held;
+        {
+            const QMutexLocker lock(&s_mutex);
+            held.swap(s_held);
+        }
+        for (const Held &message : held) {
+            const QMessageLogContext context(message.file.constData(), message.line, message.function.constData(),
+                                             message.category.constData());
+            qt_message_output(message.type, context, message.text);
+        }
+    }
+    DisplayOpening(const DisplayOpening &) = delete;
+    DisplayOpening &operator=(const DisplayOpening &) = delete;
+
+private:
+    struct Held
+    {
+        QtMsgType type;
+        QByteArray file;
+        int line;
+        QByteArray function;
+        QByteArray category;
+        QString text;
+    };
+
+    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &text)
+    {
+        if (type == QtFatalMsg) {
+            const QByteArray line = QStringLiteral("norvel: 无法打开图形显示“%1”，无法打开窗口；在终端上请用norvel-pad\n")
+                                        .arg(displayName())
+                                        .toUtf8();
+            std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
+            std::fflush(stderr);
+            std::_Exit(1);
+        }
+        const QMutexLocker lock(&s_mutex);
+        s_held.append({type, QByteArray(context.file), context.line, QByteArray(context.function),
+                       QByteArray(context.category), text});
+    }
+
+    static inline QtMessageHandler s_previous = nullptr;
+    static inline QMutex s_mutex;
+    static inline QList<Held> s_held;
+};
+
 } // namespace
 
 std::optional<int> answerBeforeStart(int argc, char **argv, std::FILE *out, std::FILE *err)
 {
-    bool help = false;
-    bool version = false;
-    for (int i = 1; i < argc; ++i) {
-        const QByteArray argument(argv[i]);
-        if (argument == "--help" || argument == "-h")
-            help = true;
-        else if (argument == "--version")
-            version = true;
-        else if (argument.startsWith('-'))
-            return usageError(err, QStringLiteral("未知的选项%1").arg(QString::fromLocal8Bit(argument)));
-        else
-            return usageError(err, QStringLiteral("多余的参数%1").arg(QString::fromLocal8Bit(argument)));
-    }
-    if (help)
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    QCommandLineParser parser;
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption version(QStringLiteral("version"));
+    parser.addOption(help);
+    parser.addOption(version);
+    // Qt's messages are English and name no argument: the program's own name the one it refused,
+    // the first in the order typed.
+    const bool parsed = parser.parse(arguments);
+    const QString refused = parsed ? QString() : refusedOption(arguments, parser);
+    const QString extra = parser.positionalArguments().value(0);
+    const qsizetype refusedAt = parsed ? -1 : arguments.indexOf(refused, 1);
+    const qsizetype extraAt = parser.positionalArguments().isEmpty() ? -1 : arguments.indexOf(extra, 1);
+    if (!parsed && (extraAt < 0 || refusedAt < 0 || refusedAt < extraAt))
+        return usageError(err, QStringLiteral("未知的选项%1").arg(refused));
+    if (extraAt >= 0)
+        return usageError(err, QStringLiteral("多余的参数%1").arg(extra));
+    if (parser.isSet(help))
         return answer(out, HelpText);
-    if (version)
+    if (parser.isSet(version))
         return answer(out, "norvel " NORVEL_VERSION "\n");
     if (!haveDisplay()) {
         std::fputs("norvel: 没有图形显示（DISPLAY和WAYLAND_DISPLAY都没有设置），无法打开窗口；"
@@ -150,11 +260,15 @@ int runNorvel(int &argc, char **argv)
     // Before the settings are read: the password must not end up in a core dump.
     keepOutOfCoreDumps();
     StatusText.clear();
-    NorvelApplication app(argc, argv);
+    std::unique_ptr<NorvelApplication> app;
+    {
+        DisplayOpening opening;
+        app = std::make_unique<NorvelApplication>(argc, argv);
+    }
     Artwork::installApplicationIcon();
     StartedProgram program = startProgram();
     program.mainWindow->show();
-    const int code = app.exec();
+    const int code = app->exec();
     program.mainWindow.reset();
     program.dataModule.reset();
     return code;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QFont>
+#include <QString>
 #include <QSize>
 #include <Qt>
 
@@ -29,5 +30,11 @@ void centreOnScreen(QWidget *window);
 
 // A fixed client size, centred.
 void fixAndCentre(QWidget *window, QSize client);
+
+// The program's message to the user, shown modally: the caption, the text, the information icon
+// and OK. The box is at least as wide as a window manager's title bar needs for the caption, in
+// a bold face, beside the window's icon and its buttons: for a short text Qt makes the box so
+// narrow that the title bar shows only the caption's first character.
+void information(QWidget *parent, const QString &caption, const QString &text);
 
 } // namespace WindowLook

@@ -11,7 +11,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 
 #include <algorithm>
 
@@ -120,9 +119,9 @@ void TDbPara::btOkClick()
             reg.WriteString(StoredSettings::UserNameValue, StoredSettings::encoded(ui->edUser->text()));
             reg.WriteString(StoredSettings::PasswordValue, StoredSettings::encoded(ui->edPass->text()));
         } else {
-            QMessageBox::information(this, QStringLiteral("提示信息"),
-                                     QStringLiteral("保存您配置的参数失败！只有具有权限的用户，如Administrator才能修改，"
-                                                    "请与系统管理员联系！"));
+            WindowLook::information(this, QStringLiteral("提示信息"),
+                                    QStringLiteral("保存您配置的参数失败！只有具有权限的用户，如Administrator才能修改，"
+                                                   "请与系统管理员联系！"));
         }
         reg.CloseKey();
         close();

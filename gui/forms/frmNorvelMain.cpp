@@ -6,7 +6,6 @@
 #include "forms/WindowLook.h"
 #include "platform/NorvelApplication.h"
 
-#include <QMessageBox>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextLayout>
@@ -119,7 +118,7 @@ void TNorvelMain::setDone()
 
 void TNorvelMain::showFinished()
 {
-    QMessageBox::information(this, QStringLiteral("提示信息"), PaddingRun::FinishedMessage);
+    WindowLook::information(this, QStringLiteral("提示信息"), PaddingRun::FinishedMessage);
 }
 
 void TNorvelMain::serverCallStarted()

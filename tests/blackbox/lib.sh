@@ -27,6 +27,10 @@
 #   bb_crop IN X Y W H OUT       a region of a picture
 #   bb_diff_pixels A B [FUZZ%]   how many pixels differ between two pictures of equal size
 #   bb_count_colour FILE COLOUR [FUZZ%]   how many pixels have (nearly) that colour
+#   bb_title_text_pixels WID     how many pixels of the title text openbox draws in the window's
+#                                title bar (between the window icon and the buttons)
+#   bb_title_fits WID            whether openbox shows the window's whole title: its title text
+#                                against that of a wide window with the same title
 #   bb_fail MESSAGE              reports and exits non-zero
 #
 # Driving the program and reading what it shows:
@@ -295,6 +299,39 @@ bb_count_colour() {
     # Everything not near the colour becomes black, then what is left white (not for black itself).
     "$BB_CONVERT" "$file" -alpha off -fuzz "$fuzz%" -fill black +opaque "$colour" -fill white -opaque "$colour" \
         -format '%[fx:int(mean*w*h+0.5)]\n' info: 2>/dev/null
+}
+
+# The title bar of openbox's default theme: white text on blue, the window icon at the left, three
+# buttons at the right. The window must be the active one.
+bb_title_text_pixels() {
+    local wid=$1 x y w h extents left top shot="$BB_DIR/title-$1.png"
+    read -r x y w h < <(bb_window_geometry "$wid")
+    extents=$(xprop -id "$wid" _NET_FRAME_EXTENTS | sed 's/.*= //; s/,//g')
+    read -r left _ top _ <<<"$extents"
+    bb_screenshot "$shot"
+    bb_crop "$shot" $((x - left + 24)) $((y - top + 1)) $((w + left - 24 - 60)) $((top - 2)) "$shot.bar.png"
+    bb_count_colour "$shot.bar.png" white 12
+}
+
+bb_title_fits() {
+    local wid=$1 title shown full ref
+    title=$(xprop -id "$wid" _NET_WM_NAME | sed 's/^[^"]*"//; s/"$//')
+    xdotool windowactivate --sync "$wid" >/dev/null 2>&1
+    shown=$(bb_title_text_pixels "$wid")
+    # A window wide enough for any title, given the same one.
+    xmessage -geometry 600x60+0+0 -title "norvel-reference-$$" "" >/dev/null 2>&1 &
+    local pid=$!
+    bb_wait_until 10 eval '[ -n "$(xdotool search --onlyvisible --name "^norvel-reference-$$\$" 2>/dev/null)" ]' || {
+        kill "$pid"; bb_fail "the reference window did not appear"; }
+    ref=$(xdotool search --onlyvisible --name "^norvel-reference-$$\$" | head -n1)
+    xprop -id "$ref" -f _NET_WM_NAME 8u -set _NET_WM_NAME "$title"
+    xdotool windowactivate --sync "$ref" >/dev/null 2>&1
+    sleep 0.3   # openbox redraws the title bar
+    full=$(bb_title_text_pixels "$ref")
+    kill "$pid"; wait "$pid" 2>/dev/null || true
+    xdotool windowactivate --sync "$wid" >/dev/null 2>&1 || true
+    bb_log "title '$title': $shown text pixels in the window's title bar, $full in a wide one's"
+    [ "$full" -gt 0 ] && [ $((shown * 100)) -ge $((full * 95)) ]
 }
 
 # --- Accessibility: a private session bus with the accessibility bus on it -------------------------

@@ -60,6 +60,8 @@ nv_wait_box "$NV_INFO_CAPTION" 120
 bb_log "run finished after about $((SECONDS - started)) s; the box says: $NV_BOX_TEXT"
 [ "$NV_BOX_TEXT" = "$NV_FINISHED" ] || bb_fail "the final box says '$NV_BOX_TEXT'"
 nv_only_windows "$NV_MAIN_TITLE" "$NV_INFO_CAPTION"
+# Under openbox the box is wide enough for its caption in the title bar, not "提…".
+bb_title_fits "$(bb_find_window "$NV_INFO_CAPTION")" || bb_fail "openbox cuts the title of the box '$NV_INFO_CAPTION'"
 
 # Done while the box is up: the bar hidden, the start button and the check box disabled.
 nv_wait_state 5 "$NV_MAIN_TITLE" "progress bar" "#0" '!showing'

@@ -9,7 +9,7 @@
 // which is what made the memo slow.
 
 #include "forms/frmNorvelMain.h"
-#include "platform/NorvelApplication.h"
+#include "shell/NorvelApplication.h"
 
 #include <QElapsedTimer>
 #include <QKeyEvent>

@@ -9,9 +9,9 @@
 // Needs the private PostgreSQL server of the tests (source /tmp/norvel-dev/env.sh, or run under
 // scripts/test's environment). Offscreen unless QT_QPA_PLATFORM says otherwise (e.g. xcb on Xvfb).
 
-#include "data/dmLibData.h"
+#include "connection/LibConnection.h"
 #include "forms/frmNorvelMain.h"
-#include "platform/NorvelApplication.h"
+#include "shell/NorvelApplication.h"
 #include "support/MessageBoxWatcher.h"
 #include "support/TestEnvironment.h"
 
@@ -75,7 +75,7 @@ int main(int argc, char **argv)
     testenv::PgDatabase db;
     fillLibrary(db, collisions);
     {
-        QSqlDatabase lib = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), TLibDM::DatabaseName);
+        QSqlDatabase lib = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), LibConnection::DatabaseName);
         lib.setDatabaseName(db.connectionString());
         if (!lib.open()) {
             std::fprintf(stderr, "%s\n", qPrintable(lib.lastError().text()));
@@ -118,7 +118,7 @@ int main(int argc, char **argv)
         std::printf("  one bar repaint          %9.3f ms -> every position repainted: +%.0f ms\n", each,
                     each * (collisions + passes));
     }
-    QSqlDatabase::database(TLibDM::DatabaseName, false).close();
-    QSqlDatabase::removeDatabase(TLibDM::DatabaseName);
+    QSqlDatabase::database(LibConnection::DatabaseName, false).close();
+    QSqlDatabase::removeDatabase(LibConnection::DatabaseName);
     return 0;
 }

@@ -5,10 +5,11 @@
 
 #include "app/Startup.h"
 #include "common/unGlobal.h"
+#include "data/StatusText.h"
 #include "data/dmLibData.h"
 #include "forms/frmDbPara.h"
 #include "forms/frmNorvelMain.h"
-#include "platform/NorvelApplication.h"
+#include "shell/NorvelApplication.h"
 #include "support/MessageBoxWatcher.h"
 #include "support/TestEnvironment.h"
 

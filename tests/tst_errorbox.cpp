@@ -2,7 +2,7 @@
 // the program goes on after an error, whether a handler raised it or it escaped into the event loop.
 
 #include "platform/Exceptions.h"
-#include "platform/NorvelApplication.h"
+#include "shell/NorvelApplication.h"
 #include "support/MessageBoxWatcher.h"
 
 #include <QPushButton>

@@ -2,11 +2,11 @@
 // screen (this test runs at a scale factor of 2), the status text whole and in its 15-pixel
 // font, and the texts still there when the picture cannot be decoded.
 
-#include "common/unGlobal.h"
+#include "data/StatusText.h"
 #include "forms/frmFlash.h"
-#include "platform/Artwork.h"
-#include "platform/JpegDecoder.h"
-#include "platform/NorvelApplication.h"
+#include "shell/Artwork.h"
+#include "shell/JpegDecoder.h"
+#include "shell/NorvelApplication.h"
 
 #include <QLabel>
 #include <QTest>

@@ -2,8 +2,8 @@
 // right pixels; damaged or foreign data is an error with a readable reason, never a padded
 // picture, and never ends the process.
 
-#include "platform/Artwork.h"
-#include "platform/JpegDecoder.h"
+#include "shell/Artwork.h"
+#include "shell/JpegDecoder.h"
 
 #include <QBuffer>
 #include <QImageWriter>

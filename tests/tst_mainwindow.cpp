@@ -2,9 +2,9 @@
 // button, a padding run started from it against PostgreSQL (progress, result lines, final message,
 // the done state), a run that fails, and what happens to clicks made while a run blocks the window.
 
-#include "data/dmLibData.h"
+#include "connection/LibConnection.h"
 #include "forms/frmNorvelMain.h"
-#include "platform/NorvelApplication.h"
+#include "shell/NorvelApplication.h"
 #include "support/MessageBoxWatcher.h"
 #include "support/PaddingModel.h"
 #include "support/TestEnvironment.h"
@@ -37,7 +37,7 @@ class OpenLibDB
 public:
     explicit OpenLibDB(const QString &connectionString)
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), TLibDM::DatabaseName);
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), LibConnection::DatabaseName);
         db.setDatabaseName(connectionString);
         if (!db.open())
             throw std::runtime_error(db.lastError().text().toStdString());
@@ -45,10 +45,10 @@ public:
     ~OpenLibDB()
     {
         {
-            QSqlDatabase db = QSqlDatabase::database(TLibDM::DatabaseName, false);
+            QSqlDatabase db = QSqlDatabase::database(LibConnection::DatabaseName, false);
             db.close();
         }
-        QSqlDatabase::removeDatabase(TLibDM::DatabaseName);
+        QSqlDatabase::removeDatabase(LibConnection::DatabaseName);
     }
     OpenLibDB(const OpenLibDB &) = delete;
     OpenLibDB &operator=(const OpenLibDB &) = delete;

@@ -3,12 +3,13 @@
 
 #include "app/Startup.h"
 #include "common/unGlobal.h"
+#include "data/StatusText.h"
 #include "data/dmLibData.h"
 #include "forms/frmDbPara.h"
 #include "forms/frmFlash.h"
 #include "forms/frmNorvelMain.h"
 #include "platform/Exceptions.h"
-#include "platform/NorvelApplication.h"
+#include "shell/NorvelApplication.h"
 #include "support/MessageBoxWatcher.h"
 #include "support/TestEnvironment.h"
 

@@ -2,8 +2,6 @@
 
 #include "platform/IntConversion.h"
 
-QString StatusText;
-
 QByteArray EncodeParam(const QByteArray &text)
 {
     static constexpr char digitFor[4] = {'0', '3', '4', '7'};

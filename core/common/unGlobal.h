@@ -3,14 +3,6 @@
 #include <QByteArray>
 #include <QString>
 
-// What the program is doing right now, as one process-wide text: empty at start,
-// the connecting text while the connection opens (the splash shows it), "OK" once it is open.
-// Start-up chooses its first window by comparing it with "OK".
-extern QString StatusText;
-
-inline const QString StatusConnecting = QStringLiteral("系统正在连接数据库，请稍候...");
-inline const QString StatusOk = QStringLiteral("OK");
-
 // The digit form in which the database login name and password are stored: every byte becomes
 // four characters from "0", "3", "4", "7", one per 2-bit group, most significant first
 // (group value v is written as the digit 2v + v mod 2). "abc" -> "340334043407".

@@ -1,13 +1,13 @@
 #include "app/Startup.h"
 
-#include "common/unGlobal.h"
-#include "platform/CoreDumps.h"
+#include "data/StatusText.h"
 #include "data/dmLibData.h"
 #include "forms/frmDbPara.h"
 #include "forms/frmNorvelMain.h"
-#include "platform/Artwork.h"
+#include "platform/CoreDumps.h"
 #include "platform/Exceptions.h"
-#include "platform/NorvelApplication.h"
+#include "shell/Artwork.h"
+#include "shell/NorvelApplication.h"
 
 #include <QByteArray>
 #include <QCommandLineParser>

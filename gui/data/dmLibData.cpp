@@ -1,7 +1,7 @@
 #include "data/dmLibData.h"
 
-#include "common/unGlobal.h"
 #include "data/DbWaitCursor.h"
+#include "data/StatusText.h"
 #include "forms/frmFlash.h"
 #include "platform/Exceptions.h"
 

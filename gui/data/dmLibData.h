@@ -23,15 +23,10 @@ class TLibDM : public QObject
     Q_OBJECT
 
 public:
-    // The connection's name, the settings key and the design values are the core connection's.
-    static inline const QString DatabaseName = LibConnection::DatabaseName;
-    static inline const QString VendorKey = LibConnection::VendorKey;
-    static inline const QString SettingsName = LibConnection::SettingsName;
-    static inline const QString SettingsKey = LibConnection::SettingsKey;
-    static inline const QString DesignAlias = LibConnection::DesignAlias;
+    // The parameter list of the design (the connection's name, the settings key and the design
+    // data source are LibConnection's).
     static inline const QStringList DesignParams = {QStringLiteral("USER NAME=") + LibConnection::DesignUser,
                                                     QStringLiteral("PASSWORD=")};
-    static constexpr int LoginTimeoutSeconds = LibConnection::LoginTimeoutSeconds;
 
     enum class Open { Now, Later };
 
@@ -62,7 +57,7 @@ public:
 private:
     // The named connection exists exactly as long as the module, even when creating it fails.
     LibConnection m_connection;
-    QString m_aliasName = DesignAlias;
+    QString m_aliasName = LibConnection::DesignAlias;
     QStringList m_params = DesignParams;
     std::unique_ptr<TFlash> m_flash;
 };

@@ -2,11 +2,11 @@
 #include "ui_frmDbPara.h"
 
 #include "common/unGlobal.h"
+#include "connection/LibConnection.h"
 #include "connection/StoredSettings.h"
-#include "data/dmLibData.h"
 #include "forms/WindowLook.h"
 #include "platform/MachineStore.h"
-#include "platform/NorvelApplication.h"
+#include "shell/NorvelApplication.h"
 
 #include <QKeyEvent>
 #include <QLabel>
@@ -75,7 +75,7 @@ bool TDbPara::eventFilter(QObject *watched, QEvent *event)
 
 void TDbPara::FormCreate()
 {
-    setWindowTitle(QStringLiteral("设置数据库【") + TLibDM::SettingsName + QStringLiteral("】连接参数"));
+    setWindowTitle(QStringLiteral("设置数据库【") + LibConnection::SettingsName + QStringLiteral("】连接参数"));
     // As start-up reads them (the same class).
     StoredSettings stored;
     if (stored.open()) {
@@ -110,11 +110,11 @@ void TDbPara::btOkClick()
 {
     NorvelApplication::handle([this] {
         MachineStore reg;
-        if (!reg.KeyExists(TLibDM::VendorKey))
-            reg.CreateKey(TLibDM::VendorKey);
-        if (!reg.KeyExists(TLibDM::SettingsKey))
-            reg.CreateKey(TLibDM::SettingsKey);
-        if (reg.OpenKey(TLibDM::SettingsKey, true)) {
+        if (!reg.KeyExists(LibConnection::VendorKey))
+            reg.CreateKey(LibConnection::VendorKey);
+        if (!reg.KeyExists(LibConnection::SettingsKey))
+            reg.CreateKey(LibConnection::SettingsKey);
+        if (reg.OpenKey(LibConnection::SettingsKey, true)) {
             reg.WriteString(StoredSettings::OdbcNameValue, TrimSetting(ui->edOdbc->text()));
             reg.WriteString(StoredSettings::UserNameValue, StoredSettings::encoded(ui->edUser->text()));
             reg.WriteString(StoredSettings::PasswordValue, StoredSettings::encoded(ui->edPass->text()));

@@ -1,10 +1,10 @@
 #include "forms/frmFlash.h"
 #include "ui_frmFlash.h"
 
-#include "common/unGlobal.h"
+#include "data/StatusText.h"
 #include "forms/WindowLook.h"
-#include "platform/Artwork.h"
-#include "platform/JpegDecoder.h"
+#include "shell/Artwork.h"
+#include "shell/JpegDecoder.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>

@@ -1,10 +1,10 @@
 #include "forms/frmNorvelMain.h"
 #include "ui_frmNorvelMain.h"
 
+#include "connection/LibConnection.h"
 #include "data/DbWaitCursor.h"
-#include "data/dmLibData.h"
 #include "forms/WindowLook.h"
-#include "platform/NorvelApplication.h"
+#include "shell/NorvelApplication.h"
 
 #include <QTextBlock>
 #include <QTextDocument>
@@ -16,7 +16,7 @@
 TNorvelMain::TNorvelMain(QWidget *parent)
     : QWidget(parent, WindowLook::FixedDialogFrame),
       ui(std::make_unique<Ui::TNorvelMain>()),
-      qrTmp(QSqlDatabase::database(TLibDM::DatabaseName, false))
+      qrTmp(QSqlDatabase::database(LibConnection::DatabaseName, false))
 {
     WindowLook::prepare(this);
     ui->setupUi(this);

@@ -3,9 +3,9 @@
 //
 //   norvel_flashgrab OUTPUT.png
 
-#include "common/unGlobal.h"
+#include "data/StatusText.h"
 #include "forms/frmFlash.h"
-#include "platform/NorvelApplication.h"
+#include "shell/NorvelApplication.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "platform/Artwork.h"
+#include "shell/Artwork.h"
 
 #include <QFile>
 #include <QGuiApplication>

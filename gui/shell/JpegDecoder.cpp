@@ -1,4 +1,4 @@
-#include "platform/JpegDecoder.h"
+#include "shell/JpegDecoder.h"
 
 #include <csetjmp>
 #include <cstdio>   // jpeglib.h needs FILE and size_t declared first

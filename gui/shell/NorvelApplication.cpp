@@ -1,4 +1,4 @@
-#include "platform/NorvelApplication.h"
+#include "shell/NorvelApplication.h"
 
 #include "platform/Exceptions.h"
 

@@ -1,0 +1,3 @@
+#include "data/StatusText.h"
+
+QString StatusText;

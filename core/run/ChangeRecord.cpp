@@ -39,6 +39,8 @@ QString ChangeRecord::passwordText(PasswordChange change, bool reader)
         return QStringLiteral("随证号变更");
     case PasswordChange::WasEmpty:
         return QStringLiteral("原为空，现为证号");
+    case PasswordChange::Emptied:
+        return QStringLiteral("原为证号，现为空");
     case PasswordChange::Unchanged:
         break;
     }

@@ -11,6 +11,7 @@
 enum class PasswordChange {
     FollowsCard,    // it was the card number and is the new card number
     WasEmpty,       // it was empty and is now the card number
+    Emptied,        // it was the card number and is now empty (an undo gives it back)
     Unchanged,
 };
 

@@ -117,7 +117,7 @@ private:
             m_run.m_collisionList += u' ';
             m_run.m_collisionList += number;
             if (m_recorder)
-                m_recorder->collision(number);
+                m_recorder->collision(length, n, number);
             m_position = m_position < 100 ? m_position + 1 : 0;
             m_run.m_view.setProgressPosition(m_position);
         });

@@ -39,6 +39,8 @@ QString ChangeRecord::passwordText(PasswordChange change, bool reader)
         return QStringLiteral("随证号变更");
     case PasswordChange::WasEmpty:
         return QStringLiteral("原为空，现为证号");
+    case PasswordChange::Emptied:
+        return QStringLiteral("原为证号，现为空");
     case PasswordChange::Unchanged:
         break;
     }
@@ -108,10 +110,21 @@ void ChangeRecord::write(const QString &line)
 
 void ChangeRecord::add(const ChangedCard &card)
 {
+    if (card.leftAlone) {
+        write(field(card.oldNumber) + u',' + field(card.newNumber) + QStringLiteral(",,0,") + LeftAloneCategory);
+        ++m_rows;
+        return;
+    }
     write(field(card.oldNumber) + u',' + field(card.newNumber) + u',' + field(passwordText(card.password, card.reader))
-          + u',' + QString::number(card.loans) + u','
-          + (card.reader ? QStringLiteral("读者") : QStringLiteral("仅见于借阅记录")));
+          + u',' + QString::number(card.loans) + u',' + (card.reader ? ReaderCategory : LoanOnlyCategory));
     ++m_rows;
+    // The loans that were under the reader's new number before the run: they stay there when the
+    // run is taken back.
+    if (card.joinedLoans > 0) {
+        write(field(card.newNumber) + u',' + field(card.newNumber) + QStringLiteral(",,") + QString::number(card.joinedLoans)
+              + u',' + JoinedCategory);
+        ++m_rows;
+    }
 }
 
 void ChangeRecord::finish()

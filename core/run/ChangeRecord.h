@@ -20,6 +20,11 @@ public:
     static inline const QStringList Header = {QStringLiteral("原借书证号"), QStringLiteral("新借书证号"),
                                               QStringLiteral("密码"), QStringLiteral("移动的借阅记录"),
                                               QStringLiteral("类别")};
+    // The kinds of rows, in the last column.
+    static inline const QString ReaderCategory = QStringLiteral("读者");
+    static inline const QString LoanOnlyCategory = QStringLiteral("仅见于借阅记录");
+    static inline const QString LeftAloneCategory = QStringLiteral("未处理（补0后与现有证号重复）");
+    static inline const QString JoinedCategory = QStringLiteral("原已在新证号下的借阅记录");
     static QString passwordText(PasswordChange change, bool reader);
     // One CSV field, quoted where it needs to be.
     static QString field(const QString &text);

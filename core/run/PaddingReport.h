@@ -11,11 +11,13 @@
 enum class PasswordChange {
     FollowsCard,    // it was the card number and is the new card number
     WasEmpty,       // it was empty and is now the card number
+    Emptied,        // it was the card number and is now empty (an undo gives it back)
     Unchanged,
 };
 
 // One changed card number: a reader (whose number or password changes), or a number found only
-// in loans.
+// in loans; or, so that the record answers which readers need work by hand, a reader left alone
+// (its number with the zeros would be another card's: newNumber is that number).
 struct ChangedCard
 {
     QString oldNumber;   // trailing blanks removed
@@ -25,6 +27,7 @@ struct ChangedCard
     qint64 loans = 0;    // loans that moved to the new number
     // Loans that were under the new number already (no reader had it) and now belong to this reader.
     qint64 joinedLoans = 0;
+    bool leftAlone = false;
 };
 
 // Receives the changed cards as the run finds them, before its commit.

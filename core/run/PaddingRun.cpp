@@ -2,13 +2,13 @@
 
 #include "connection/LibConnection.h"
 #include "connection/OdbcConnection.h"
-#include "db/CancelTimer.h"
 #include "db/Transaction.h"
 #include "platform/Exceptions.h"
 #include "platform/IntConversion.h"
 #include "run/RunChecks.h"
 #include "run/RunRecorder.h"
 #include "run/SetBasedRun.h"
+#include "run/TableLocks.h"
 #include "run/StatementRunner.h"
 
 #include <QSqlDatabase>
@@ -81,31 +81,11 @@ private:
             m_recorder->afterRestore(restored);
     }
 
-    [[noreturn]] void lockTimedOut(const QString &how) const
-    {
-        throw EAbort(QStringLiteral("%1也没能锁定表lib_people和lib_jieshu：另一个会话（借还台或另一次处理）"
-                                    "正在改动它们，系统没有做任何改动。请稍后再试")
-                         .arg(how));
-    }
-
     void lockTables()
     {
         // Everything in both tables at the commit has been through the run: a lending desk that
-        // writes meanwhile waits for the commit. The SQLite driver gives up waiting after the data
-        // source's Timeout (100 seconds unless it says otherwise), and a cancel does not end its
-        // wait sooner.
-        const CancelTimer timer(m_run.m_lockTimeout);
-        try {
-            m_sql.exec(PaddingStatements::lockTables(m_server));
-        } catch (const EInterrupted &) {
-            if (!timer.fired())
-                throw;
-            lockTimedOut(QStringLiteral("等了%1秒").arg(m_run.m_lockTimeout));
-        } catch (const EDatabaseError &error) {
-            if (m_server != PaddingStatements::Dialect::SQLite || !PaddingStatements::isSqliteBusy(error.message()))
-                throw;
-            lockTimedOut(QStringLiteral("等到了数据源设置的等待时间(Timeout)"));
-        }
+        // writes meanwhile waits for the commit.
+        lockLibraryTables(m_sql, m_server, m_run.m_lockTimeout);
     }
 
     QList<int> passesFor(int length)
@@ -137,7 +117,7 @@ private:
             m_run.m_collisionList += u' ';
             m_run.m_collisionList += number;
             if (m_recorder)
-                m_recorder->collision(number);
+                m_recorder->collision(length, n, number);
             m_position = m_position < 100 ? m_position + 1 : 0;
             m_run.m_view.setProgressPosition(m_position);
         });

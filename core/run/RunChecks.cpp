@@ -217,16 +217,21 @@ void RunChecks::checkForeignKeys()
         m_report->cascadingColumns = cascading;
 }
 
+void RunChecks::readTrimming()
+{
+    if (m_statements.dialect() == Dialect::SqlServer)
+        return;
+    m_sql.select(CheckStatements(m_statements.cards()).untrimmedValues(), [&](const LibQuery &row) {
+        m_columns.untrimmedCards = row.intValue(0) != 0;
+        m_columns.untrimmedPasswords = row.intValue(1) != 0;
+    });
+    m_statements.setColumns(m_columns);
+}
+
 void RunChecks::checkData(int length)
 {
     const CheckStatements checks(m_statements.cards());
-    if (m_statements.dialect() != Dialect::SqlServer) {
-        m_sql.select(checks.untrimmedValues(), [&](const LibQuery &row) {
-            m_columns.untrimmedCards = row.intValue(0) != 0;
-            m_columns.untrimmedPasswords = row.intValue(1) != 0;
-        });
-        m_statements.setColumns(m_columns);
-    }
+    readTrimming();
 
     if (length > 1) {
         // A reader without a card number would make every "not in (select pe_id ...)" test unknown:

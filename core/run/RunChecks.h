@@ -37,6 +37,8 @@ public:
     void checkSchema();
     // The rest, on the locked tables.
     void checkData(int length);
+    // Only whether card numbers and passwords must be compared trimmed (part of checkData()).
+    void readTrimming();
 
 private:
     void checkColumns();

@@ -71,10 +71,15 @@ void RunRecorder::afterMarking(qint64 marked)
         disagree(QStringLiteral("标记密码等于借书证号的读者"), marked, m_marking);
 }
 
-void RunRecorder::collision(const QString &number)
+void RunRecorder::collision(int length, int n, const QString &number)
 {
     ++m_pass.readersLeftAlone;
-    (void)number;
+    if (ChangeSink *sink = m_report.changes()) {
+        const QString trimmed = withoutTrailingBlanks(number);
+        ChangedCard card{trimmed, PaddingStatements::padZeros(length, n) + trimmed};
+        card.leftAlone = true;
+        sink->add(card);
+    }
 }
 
 void RunRecorder::beforePassUpdates(int length, int n)

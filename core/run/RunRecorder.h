@@ -26,8 +26,8 @@ public:
     // Before the passwords are marked, and after, with the rows the marking changed.
     void beforeMarking();
     void afterMarking(qint64 marked);
-    // A reader the collision scan of the current pass found (its number as the server gave it).
-    void collision(const QString &number);
+    // A reader the collision scan of pass n found (its number as the server gave it).
+    void collision(int length, int n, const QString &number);
     // Before the two updates of pass n, and after them with the rows each changed (-1: the loans'
     // update was not sent, the server moves the loans with their readers).
     void beforePassUpdates(int length, int n);

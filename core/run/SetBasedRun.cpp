@@ -76,12 +76,20 @@ void SetBasedRun::run(int length, QList<int> &passes, QString &collisionList)
             m_view.passStarted(n, int(i), int(passes.size()));
             int position = n * 8;
             m_view.setProgressPosition(position);
+            m_view.showProgressNow();
             for (const QString &number : leftAlone.value(n)) {
                 collisionList += u' ';
                 collisionList += number;
+                if (listing) {
+                    const QString trimmed = withoutTrailingBlanks(number);
+                    ChangedCard card{trimmed, PaddingStatements::padZeros(length, n) + trimmed};
+                    card.leftAlone = true;
+                    m_report->changes()->add(card);
+                }
                 position = position < 100 ? position + 1 : 0;
                 m_view.setProgressPosition(position);
             }
+            m_view.showProgressNow();
         }
 
         if (recording)

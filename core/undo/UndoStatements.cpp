@@ -1,0 +1,175 @@
+#include "undo/UndoStatements.h"
+
+using Dialect = CardSql::Dialect;
+
+QString UndoStatements::table() const
+{
+    return m_sql.dialect() == Dialect::SqlServer ? QStringLiteral("#norvel_undo") : QStringLiteral("norvel_undo");
+}
+
+QString UndoStatements::planTable() const
+{
+    return table() + QStringLiteral("_plan");
+}
+
+QStringList UndoStatements::createTable() const
+{
+    switch (m_sql.dialect()) {
+    case Dialect::PostgreSQL:
+        return {QStringLiteral("create temp table norvel_undo (seq integer, old_number text, new_number text, kind text, pw text,"),
+                QStringLiteral("  loans bigint, joined bigint) on commit drop")};
+    case Dialect::SQLite:
+        return {QStringLiteral("create temp table norvel_undo (seq integer, old_number text, new_number text, kind text, pw text,"),
+                QStringLiteral("  loans integer, joined integer)")};
+    case Dialect::SqlServer:
+        break;
+    }
+    // Compared with the library's columns in the library's collation, not tempdb's.
+    return {QStringLiteral("create table #norvel_undo (seq int, old_number nvarchar(255) collate database_default,"),
+            QStringLiteral("  new_number nvarchar(255) collate database_default, kind char(1), pw char(1), loans bigint, joined bigint)")};
+}
+
+QStringList UndoStatements::insertRows(int rows) const
+{
+    QStringList values;
+    const QString integer = m_sql.dialect() == Dialect::SqlServer ? QStringLiteral("int") : QStringLiteral("integer");
+    for (int i = 0; i < rows; ++i)
+        values << QStringLiteral("(cast(? as %1), ?, ?, ?, ?, cast(? as bigint), cast(? as bigint))").arg(integer);
+    return {QStringLiteral("insert into %1 (seq, old_number, new_number, kind, pw, loans, joined) values").arg(table()),
+            values.join(QStringLiteral(",\n"))};
+}
+
+QStringList UndoStatements::plan() const
+{
+    const QString T = table();
+    const QString cardKey = key(QStringLiteral("rtrim(p.pe_id)"));
+    const QString loanKey = key(QStringLiteral("rtrim(j.js_libcard)"));
+    const QString stillTheRuns = m_sql.compared(QStringLiteral("p.pe_passwd")) + u'=' + m_sql.compared(QStringLiteral("p.pe_id"));
+    const QStringList ctes{
+        QStringLiteral("ids as (select %1 as k from %2 union select %3 from %2)").arg(key(QStringLiteral("new_number")), T,
+                                                                                      key(QStringLiteral("old_number"))),
+        QStringLiteral("readers as (select %1 as k, count(*) as n,").arg(cardKey),
+        QStringLiteral("    sum(case when %1 then 1 else 0 end) as follows,").arg(stillTheRuns),
+        QStringLiteral("    sum(case when %1 then 1 else 0 end) as empties").arg(m_sql.emptyPassword(QStringLiteral("p.pe_passwd"))),
+        QStringLiteral("  from lib_people p where %1 in (select k from ids) group by %1),").arg(cardKey),
+        QStringLiteral("loans as (select %1 as k, count(*) as n from lib_jieshu j").arg(loanKey),
+        QStringLiteral("  where %1 in (select %2 from %3) group by %1),").arg(loanKey, key(QStringLiteral("new_number")), T),
+        QStringLiteral("expected as (select %1 as k, count(*) as n, sum(joined) as joined from %2").arg(key(QStringLiteral("new_number")), T),
+        QStringLiteral("  where kind = 'R' and old_number <> new_number group by %1),").arg(key(QStringLiteral("new_number"))),
+        QStringLiteral("f as (select u.seq, u.old_number, u.new_number, u.kind, u.pw, u.loans,"),
+        QStringLiteral("    coalesce(rn.n, 0) as under_new, coalesce(ro.n, 0) as under_old, coalesce(rn.follows, 0) as follows,"),
+        QStringLiteral("    coalesce(rn.empties, 0) as empties, coalesce(ln.n, 0) as loans_now, coalesce(e.n, 0) as expected,"),
+        QStringLiteral("    coalesce(e.joined, 0) as joined,"),
+        QStringLiteral("    row_number() over (partition by %1 order by u.seq) as rank_of_new").arg(key(QStringLiteral("u.new_number"))),
+        QStringLiteral("  from %1 u").arg(T),
+        QStringLiteral("  left join readers rn on rn.k = %1").arg(key(QStringLiteral("u.new_number"))),
+        QStringLiteral("  left join readers ro on ro.k = %1").arg(key(QStringLiteral("u.old_number"))),
+        QStringLiteral("  left join loans ln on ln.k = %1").arg(key(QStringLiteral("u.new_number"))),
+        QStringLiteral("  left join expected e on e.k = %1)").arg(key(QStringLiteral("u.new_number")))};
+    const QStringList columns{
+        QStringLiteral("select f.*,"),
+        QStringLiteral("  case when f.kind = 'R' and f.old_number = f.new_number then case when f.under_new > 0 then 'P' else 'N' end"),
+        QStringLiteral("       when f.kind = 'R' and f.under_new = 0 then 'N'"),
+        QStringLiteral("       when f.kind = 'R' and (f.under_old > 0 or f.under_new > f.expected or f.joined > 0) then 'C'"),
+        QStringLiteral("       when f.kind = 'R' then 'R'"),
+        QStringLiteral("       when f.kind = 'L' and (f.under_new > 0 or f.under_old > 0) then 'C'"),
+        QStringLiteral("       when f.kind = 'L' and f.loans_now > 0 then 'R'"),
+        QStringLiteral("       else 'N' end as action,"),
+        QStringLiteral("  case when f.kind = 'R' and f.old_number <> f.new_number and f.under_new > 0 and f.under_old > 0 then 'O'"),
+        QStringLiteral("       when f.kind = 'R' and f.old_number <> f.new_number and f.under_new > f.expected then 'M'"),
+        QStringLiteral("       when f.kind = 'R' and f.old_number <> f.new_number and f.under_new > 0 and f.joined > 0 then 'J'"),
+        QStringLiteral("       when f.kind = 'L' and (f.under_new > 0 or f.under_old > 0) then 'L'"),
+        QStringLiteral("       else '' end as reason")};
+    QStringList lines;
+    switch (m_sql.dialect()) {
+    case Dialect::PostgreSQL:
+        lines << QStringLiteral("create temp table norvel_undo_plan on commit drop as");
+        break;
+    case Dialect::SQLite:
+        lines << QStringLiteral("create temp table norvel_undo_plan as");
+        break;
+    case Dialect::SqlServer:
+        break;
+    }
+    lines << QStringLiteral("with ") + ctes.first();
+    for (qsizetype i = 1; i < ctes.size(); ++i)
+        lines << (ctes[i].startsWith(u' ') || ctes[i - 1].endsWith(u',') ? QString() : QStringLiteral(", ")) + ctes[i];
+    lines << columns;
+    if (m_sql.dialect() == Dialect::SqlServer)
+        lines << QStringLiteral("into #norvel_undo_plan");
+    lines << QStringLiteral("from f");
+    return lines;
+}
+
+QStringList UndoStatements::planFigures() const
+{
+    return {QStringLiteral("select action, reason, count(*), sum(case when rank_of_new = 1 then under_new else 0 end),"),
+            QStringLiteral("       sum(case when rank_of_new = 1 then follows else 0 end), sum(case when rank_of_new = 1 then loans_now else 0 end)"),
+            QStringLiteral("from %1 group by action, reason").arg(planTable())};
+}
+
+QStringList UndoStatements::conflicts() const
+{
+    return {QStringLiteral("select seq, reason from %1 where action = 'C' order by seq").arg(planTable())};
+}
+
+QStringList UndoStatements::leftAsTheyAre() const
+{
+    return {QStringLiteral("select seq from %1 where action = 'N' and kind = 'R' and old_number <> new_number order by seq")
+                .arg(planTable())};
+}
+
+QStringList UndoStatements::takenBack() const
+{
+    return {QStringLiteral("select seq, case when rank_of_new = 1 then under_new else 0 end, case when rank_of_new = 1 then follows else 0 end,"),
+            QStringLiteral("       case when rank_of_new = 1 and action = 'R' then loans_now else 0 end,"),
+            QStringLiteral("       case when rank_of_new = 1 then empties else 0 end"),
+            QStringLiteral("from %1 where action in ('R', 'P') order by seq").arg(planTable())};
+}
+
+QStringList UndoStatements::moveLoansBack() const
+{
+    return {QStringLiteral("update lib_jieshu set js_libcard = u.old_number"),
+            QStringLiteral("from %1 u").arg(planTable()),
+            QStringLiteral("where u.action = 'R' and u.rank_of_new = 1 and ") + key(QStringLiteral("rtrim(lib_jieshu.js_libcard)")) + u'='
+                + key(QStringLiteral("u.new_number"))};
+}
+
+QStringList UndoStatements::readersBack() const
+{
+    const QString stillTheRuns = m_sql.compared(QStringLiteral("lib_people.pe_passwd")) + u'='
+        + m_sql.compared(QStringLiteral("lib_people.pe_id"));
+    return {QStringLiteral("update lib_people set pe_id = u.old_number,"),
+            QStringLiteral("  pe_passwd = case when u.pw = 'F' and %1 then u.old_number").arg(stillTheRuns),
+            QStringLiteral("                   when u.pw = 'E' and %1 then ''").arg(stillTheRuns),
+            QStringLiteral("                   when u.pw = 'X' and %1 then u.old_number").arg(m_sql.emptyPassword(QStringLiteral("lib_people.pe_passwd"))),
+            QStringLiteral("                   else lib_people.pe_passwd end"),
+            QStringLiteral("from %1 u").arg(planTable()),
+            QStringLiteral("where u.action = 'R' and u.kind = 'R' and u.rank_of_new = 1 and ") + key(QStringLiteral("rtrim(lib_people.pe_id)"))
+                + u'=' + key(QStringLiteral("u.new_number"))};
+}
+
+QStringList UndoStatements::passwordsBack() const
+{
+    const QString stillTheRuns = m_sql.compared(QStringLiteral("lib_people.pe_passwd")) + u'='
+        + m_sql.compared(QStringLiteral("lib_people.pe_id"));
+    return {QStringLiteral("update lib_people set pe_passwd = case when u.pw = 'E' then '' else u.old_number end"),
+            QStringLiteral("from %1 u").arg(planTable()),
+            QStringLiteral("where u.action = 'P' and u.rank_of_new = 1 and ") + key(QStringLiteral("rtrim(lib_people.pe_id)")) + u'='
+                + key(QStringLiteral("u.new_number")),
+            QStringLiteral("  and ((u.pw = 'E' and %1) or (u.pw = 'X' and %2))")
+                .arg(stillTheRuns, m_sql.emptyPassword(QStringLiteral("lib_people.pe_passwd")))};
+}
+
+QStringList UndoStatements::dropTable() const
+{
+    switch (m_sql.dialect()) {
+    case Dialect::SQLite:
+        return {QStringLiteral("drop table if exists temp.norvel_undo_plan"), QStringLiteral("drop table if exists temp.norvel_undo")};
+    case Dialect::SqlServer:
+        return {QStringLiteral("drop table #norvel_undo_plan"), QStringLiteral("drop table #norvel_undo")};
+    case Dialect::PostgreSQL:
+        break;
+    }
+    return {};
+}

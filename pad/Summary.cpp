@@ -1,5 +1,7 @@
 #include "Summary.h"
 
+#include <algorithm>
+
 namespace {
 
 QString orUnknown(const QString &text)

@@ -25,6 +25,7 @@
 #include <QTest>
 #include <QWindow>
 
+#include <algorithm>
 #include <sys/stat.h>
 #include <unistd.h>
 

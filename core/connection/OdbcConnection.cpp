@@ -3,6 +3,7 @@
 #include <QSqlDriver>
 #include <QVariant>
 
+#include <algorithm>
 #include <sql.h>
 #include <sqlext.h>
 

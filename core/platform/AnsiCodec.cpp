@@ -1,5 +1,6 @@
 #include "platform/AnsiCodec.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <clocale>
 #include <iconv.h>

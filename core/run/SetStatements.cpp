@@ -1,5 +1,7 @@
 #include "run/SetStatements.h"
 
+#include <algorithm>
+
 using Dialect = CardSql::Dialect;
 
 namespace {

@@ -12,6 +12,8 @@
 
 #include <QSqlDatabase>
 
+#include <algorithm>
+
 namespace {
 
 PasswordChange passwordChange(char code)

@@ -29,11 +29,13 @@ StartedProgram startProgram(const MainWindowFactory &createMainWindow = {});
 
 // What the command line and the environment settle before any Qt application object exists, so
 // that none of it needs a display: "--help" and "--version" answer on out; an unknown option or
-// an argument is a usage error (one line on err, status 64); without a display (DISPLAY and
+// an argument is a usage error (one line on err naming the first of them as typed, status 64); without a display (DISPLAY and
 // WAYLAND_DISPLAY unset or empty, and no QT_QPA_PLATFORM to choose another platform) one line on
 // err names the terminal command instead, status 1. Returns the exit status when the program ends
 // here, nothing when it goes on to open its window.
 std::optional<int> answerBeforeStart(int argc, char **argv, std::FILE *out, std::FILE *err);
 
-// The whole program: the command line, status cleared, application object, start-up, message loop.
+// The whole program: the command line, the process kept out of core dumps, status cleared,
+// application object, start-up, message loop. When Qt cannot open the display, one line on
+// standard error says so and names norvel-pad, and the process ends with status 1.
 int runNorvel(int &argc, char **argv);

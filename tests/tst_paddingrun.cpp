@@ -6,6 +6,7 @@
 
 #include "common/unGlobal.h"
 #include "run/CheckStatements.h"
+#include "run/AlsoColumn.h"
 #include "run/PaddingRun.h"
 #include "run/ReferenceScan.h"
 #include "run/StatementRunner.h"
@@ -270,6 +271,7 @@ class TestPaddingRun : public QObject
     // A select to read back after the next runs (a table of the test's own).
     QString m_probe;
     // Given to the next runs; with m_keepTables they run on the tables as they are.
+    QList<AlsoColumn> m_also;
     int m_lockTimeout = 0;
     bool m_keepTables = false;
     std::function<void()> m_beforeCommit;
@@ -289,6 +291,7 @@ class TestPaddingRun : public QObject
                 run.forceDialect(*backend.forced);
             if (backend.passByPass)
                 run.setMethod(PaddingRun::Method::PassByPass);
+            run.setAlsoColumns(m_also);
             run.setStatementObserver([&](const QString &text) { result.statements << text; });
             run.setReport(m_report);
             run.setLockTimeout(m_lockTimeout);
@@ -1238,6 +1241,77 @@ private slots:
         QVERIFY(result.unreadable.isEmpty());
         if (pg)
             m_pg->exec({QStringLiteral("drop table lib_fine"), QStringLiteral("drop table \"odd \"\"name\"\"\"")});
+    }
+
+    // A column of another table that holds card numbers (fines) is padded with the loans, by their
+    // rule, in the same run, and recorded; a name that is not such a column is refused before any
+    // change.
+    void alsoColumns_data()
+    {
+        QTest::addColumn<QString>("backend");
+        QTest::addColumn<QString>("also");
+        QTest::addColumn<QString>("error");
+        addBackendRows("fines", [](QTestData &row) { row << "lib_fine.fi_card" << QString(); });
+        for (const char *backend : {"pg", "sqlite"}) {
+            QTest::addRow("%s: the readers' own column", backend) << backend << "lib_people.pe_id" << "处理本来就改动的字段";
+            QTest::addRow("%s: no such column", backend) << backend << "lib_fine.fi_cards" << "数据库中没有字段lib_fine.fi_cards";
+            QTest::addRow("%s: a number column", backend) << backend << "lib_fine.fi_id" << "是数值类型";
+        }
+    }
+    void alsoColumns()
+    {
+        QFETCH(QString, backend);
+        QFETCH(QString, also);
+        QFETCH(QString, error);
+        const Backend &b = m_backends[backend];
+        const bool pg = b.connectionString.contains(pgDriver());
+        const QString text = b.columns.loanCard.isEmpty() ? QString() : b.columns.loanCard;
+        const model::Library before = library({{"7", "7"}, {"12", "x"}, {"0012", "y"}, {"ab", "z"}}, {"7", "12", "55"});
+        const QStringList fines{"7", "7 ", "12", "55", "AB", "123456789", "3"};
+        QStringList sql{QStringLiteral("drop table if exists lib_fine"),
+                        QStringLiteral("create table lib_fine (fi_id integer, fi_card %1)").arg(text)};
+        for (qsizetype i = 0; i < fines.size(); ++i)
+            sql << QStringLiteral("insert into lib_fine values (%1, '%2')").arg(i + 1).arg(fines[i]);
+        Q_UNUSED(pg)
+        m_also = {*AlsoColumn::parse(also)};
+        m_probe = QStringLiteral("select fi_card from lib_fine order by fi_id");
+        CollectingSink sink;
+        PaddingReport report(&sink);
+        m_report = &report;
+        const RunResult result = runOn(backend, before, "4", sql);
+        m_report = nullptr;
+        m_also.clear();
+        m_probe.clear();
+        if (!error.isEmpty()) {
+            QVERIFY2(result.error.contains(error), qPrintable(result.error));
+            QVERIFY(result.error.contains(QStringLiteral("系统没有做任何改动")));
+            checkNothingChanged(result, before);
+            return;
+        }
+        QVERIFY2(result.error.isEmpty(), qPrintable(result.error));
+        // The fines are loans to the rules.
+        model::Library withFines = before;
+        withFines.loans += fines;
+        const model::Outcome predicted = model::run(withFines, 4, b.fold);
+        QCOMPARE(model::canonicalReaders(result.after.readers), model::canonicalReaders(predicted.after.readers));
+        QCOMPARE(model::canonicalLoans(result.after.loans), model::canonicalLoans(predicted.after.loans.mid(0, before.loans.size())));
+        QStringList finesAfter;
+        for (const QString &fine : predicted.after.loans.mid(before.loans.size()))
+            finesAfter << trimmedText(fine);
+        QCOMPARE(result.probed, finesAfter);
+        // The record has the fines that changed, as values of their column.
+        qint64 recorded = 0;
+        for (const ChangedCard &card : std::as_const(sink.cards)) {
+            if (card.also == QStringLiteral("lib_fine.fi_card")) {
+                QCOMPARE(card.newNumber.size(), 4);
+                recorded += card.loans;
+            }
+        }
+        qint64 changed = 0;
+        for (qsizetype i = 0; i < fines.size(); ++i)
+            changed += trimmedText(fines[i]) != finesAfter[i] ? 1 : 0;
+        QCOMPARE(recorded, changed);
+        QCOMPARE(report.totals().alsoPadded, changed);
     }
 
     // Card numbers are data: numbers that would be statements if pasted into one (with PostgreSQL's

@@ -65,6 +65,8 @@ QList<UndoCard> undoCards(const QList<ChangedCard> &record)
 {
     QList<UndoCard> cards;
     for (const ChangedCard &c : record) {
+        if (c.leftAlone)
+            continue;   // left alone by the run: nothing to take back
         UndoCard card{c.oldNumber, c.newNumber, c.reader ? UndoCard::Kind::Reader : UndoCard::Kind::LoanOnly,
                       passwordCode(c.password), c.loans, c.joinedLoans};
         cards << card;

@@ -116,8 +116,9 @@ void ChangeRecord::add(const ChangedCard &card)
         ++m_rows;
         return;
     }
+    const QString category = !card.also.isEmpty() ? AlsoCategory + card.also : card.reader ? ReaderCategory : LoanOnlyCategory;
     write(field(card.oldNumber) + u',' + field(card.newNumber) + u',' + field(passwordText(card.password, card.reader))
-          + u',' + QString::number(card.loans) + u',' + (card.reader ? ReaderCategory : LoanOnlyCategory));
+          + u',' + QString::number(card.loans) + u',' + field(category));
     ++m_rows;
     // The loans that were under the reader's new number before the run: they stay there when the
     // run is taken back.

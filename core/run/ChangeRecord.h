@@ -25,6 +25,8 @@ public:
     static inline const QString LoanOnlyCategory = QStringLiteral("仅见于借阅记录");
     static inline const QString LeftAloneCategory = QStringLiteral("未处理（补0后与现有证号重复）");
     static inline const QString JoinedCategory = QStringLiteral("原已在新证号下的借阅记录");
+    // Followed by TABLE.COLUMN: values of a column of another table padded with the loans.
+    static inline const QString AlsoCategory = QStringLiteral("表");
     static QString passwordText(PasswordChange change, bool reader);
     // One CSV field, quoted where it needs to be.
     static QString field(const QString &text);

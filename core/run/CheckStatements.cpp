@@ -57,6 +57,19 @@ bool CheckStatements::sqliteNumericAffinity(const QString &declaredType)
     return !type.trimmed().isEmpty();
 }
 
+QStringList CheckStatements::sqliteColumnType() const
+{
+    return {QStringLiteral("select type from pragma_table_info(?) where lower(name) = lower(?)")};
+}
+
+QStringList CheckStatements::anyValueToPad(const QString &table, const QString &column, int length) const
+{
+    return {QStringLiteral("select case when exists ("),
+            QStringLiteral("  select 1 from ") + table + QStringLiteral(" where ") + m_sql.len(column)
+                + QStringLiteral(" between 1 and ") + QString::number(qint64(length) - 1) + u')',
+            QStringLiteral("then 1 else 0 end")};
+}
+
 QStringList CheckStatements::sqliteReaderTable() const
 {
     return {QStringLiteral("select sql from sqlite_master where type='table' and lower(name)='lib_people'")};

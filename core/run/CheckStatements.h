@@ -28,6 +28,11 @@ public:
 
     // SQLite: the table's columns with their declared types (rows: cid, name, type, ...).
     QStringList sqliteDeclaredTypes(const QString &table) const;
+    // SQLite: the declared type of a column, with the table's and the column's names as parameters.
+    QStringList sqliteColumnType() const;
+    // One row, 1 when a value of a column of another table (quoted identifiers) has a trimmed length
+    // from 1 to length - 1, else 0.
+    QStringList anyValueToPad(const QString &table, const QString &column, int length) const;
     // Whether SQLite gives a column of this declared type integer, real or numeric affinity: it then
     // stores a text that looks like a number as that number, "0007" as 7.
     static bool sqliteNumericAffinity(const QString &declaredType);

@@ -20,6 +20,14 @@ enum class PasswordChange {
 // (its number with the zeros would be another card's: newNumber is that number).
 struct ChangedCard
 {
+    ChangedCard() = default;
+    ChangedCard(QString oldNumber_, QString newNumber_, bool reader_ = true, PasswordChange password_ = PasswordChange::Unchanged,
+                qint64 loans_ = 0, qint64 joinedLoans_ = 0)
+        : oldNumber(std::move(oldNumber_)), newNumber(std::move(newNumber_)), reader(reader_), password(password_), loans(loans_),
+          joinedLoans(joinedLoans_)
+    {
+    }
+
     QString oldNumber;   // trailing blanks removed
     QString newNumber;   // equal to oldNumber when only the password changes
     bool reader = true;
@@ -28,6 +36,9 @@ struct ChangedCard
     // Loans that were under the new number already (no reader had it) and now belong to this reader.
     qint64 joinedLoans = 0;
     bool leftAlone = false;
+    // A column of another table padded with the loans (TABLE.COLUMN): the number's values there
+    // (`loans` counts them); empty for loans.
+    QString also;
 };
 
 // Receives the changed cards as the run finds them, before its commit.
@@ -48,6 +59,8 @@ struct PassFigures
     qint64 passwordsFollowing = 0;
     // Loans already under a padded reader's new number before the pass, which now belong to it.
     qint64 loansJoined = 0;
+    // Values of the columns of other tables padded with the loans.
+    qint64 alsoPadded = 0;
 };
 
 // A short card number whose padded form differs from another reader's number only in case or
@@ -86,12 +99,14 @@ public:
         sum.readersPadded = -countedAgain.readersPadded;
         sum.loansPadded = -countedAgain.loansPadded;
         sum.passwordsFollowing = -countedAgain.passwordsFollowing;
+        sum.alsoPadded = -countedAgain.alsoPadded;
         for (const PassFigures &pass : passes) {
             sum.readersPadded += pass.readersPadded;
             sum.loansPadded += pass.loansPadded;
             sum.readersLeftAlone += pass.readersLeftAlone;
             sum.passwordsFollowing += pass.passwordsFollowing;
             sum.loansJoined += pass.loansJoined;
+            sum.alsoPadded += pass.alsoPadded;
         }
         return sum;
     }

@@ -30,6 +30,7 @@ public:
 
     void run(int length)
     {
+        m_statements.setAlsoColumns(m_run.m_also);
         if (const QStringList settings = m_statements.transactionSettings(); !settings.isEmpty())
             m_sql.exec(settings);
         RunChecks checks(m_sql, m_statements, m_run.m_report);
@@ -126,9 +127,12 @@ private:
         qint64 loansChanged = -1;
         if (const QStringList padLoans = m_statements.padLoans(n, zeros); !padLoans.isEmpty())
             loansChanged = m_sql.exec(padLoans);
+        QList<qint64> alsoChanged;
+        for (const AlsoColumn &also : m_statements.alsoColumns())
+            alsoChanged << m_sql.exec(m_statements.padAlso(also, n, zeros));
         const qint64 readersChanged = m_sql.exec(m_statements.padReaders(n, zeros));
         if (m_recorder)
-            m_recorder->afterPass(n, loansChanged, readersChanged);
+            m_recorder->afterPass(n, loansChanged, readersChanged, alsoChanged);
     }
 
     PaddingRun &m_run;

@@ -51,6 +51,10 @@ public:
 
     // Counts (and, with a sink, lists) what the run changes; see PaddingReport.
     void setReport(PaddingReport *report) { m_report = report; }
+    // Columns of other tables that hold readers' card numbers and that the run pads with the loans,
+    // by the loans' rule (checked against the catalogue first).
+    void setAlsoColumns(const QList<AlsoColumn> &columns) { m_also = columns; }
+
     // How long the run waits for its locks (seconds) when another session holds them; 0, the
     // default, waits as long as it takes. When the time is up the run stops, nothing changed.
     void setLockTimeout(int seconds) { m_lockTimeout = seconds; }
@@ -90,4 +94,5 @@ private:
     std::function<void()> m_beforeCommit;
     int m_lockTimeout = 0;
     Method m_method = Method::AsAWhole;
+    QList<AlsoColumn> m_also;
 };

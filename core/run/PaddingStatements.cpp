@@ -141,6 +141,24 @@ QStringList PaddingStatements::padLoans(int n, const QString &zeros) const
     return pad(QStringLiteral("lib_jieshu"), QStringLiteral("js_libcard"), n, zeros);
 }
 
+QStringList PaddingStatements::padAlso(const AlsoColumn &also, int n, const QString &zeros) const
+{
+    const QString table = also.tableIdentifier(dialect());
+    const QString column = also.columnIdentifier(dialect());
+    QStringList lines{QStringLiteral("update ") + table + QStringLiteral(" set"),
+                      QStringLiteral("  ") + column + u'=' + m_sql.padded(zeros, column),
+                      QStringLiteral("where ") + m_sql.len(column) + u'=' + QString::number(n)};
+    if (dialect() == Dialect::PostgreSQL) {
+        lines << QStringLiteral("  and not exists (")
+              << QStringLiteral("      select 1 from lib_people p where ") + m_sql.compared(QStringLiteral("p.pe_id")) + u'='
+                     + m_sql.comparedPadded(zeros, table + u'.' + column) + u')';
+    } else {
+        lines << QStringLiteral("  and ") + m_sql.comparedPadded(zeros, column) + QStringLiteral(" not in (")
+              << QStringLiteral("      select ") + m_sql.compared(QStringLiteral("pe_id")) + QStringLiteral(" from lib_people)");
+    }
+    return lines;
+}
+
 QStringList PaddingStatements::padReaders(int n, const QString &zeros) const
 {
     return pad(QStringLiteral("lib_people"), QStringLiteral("pe_id"), n, zeros);

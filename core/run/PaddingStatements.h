@@ -1,5 +1,6 @@
 #pragma once
 
+#include "run/AlsoColumn.h"
 #include "run/CardSql.h"
 
 #include <QString>
@@ -73,6 +74,13 @@ public:
     void setConstraints(const Constraints &constraints) { m_constraints = constraints; }
     const Constraints &constraints() const { return m_constraints; }
 
+    // Columns of other tables that the run pads with the loans (RunChecks has found them).
+    void setAlsoColumns(const QList<AlsoColumn> &columns) { m_also = columns; }
+    const QList<AlsoColumn> &alsoColumns() const { return m_also; }
+    // The values of such a column of trimmed length n get `zeros` in front unless the result is a
+    // reader's number: the loans' update, on that column.
+    QStringList padAlso(const AlsoColumn &also, int n, const QString &zeros) const;
+
     // Foreign keys on the card numbers that the run's order of updates would break for a moment
     // (the loans are padded before their readers) are checked at the end of the transaction:
     // PostgreSQL defers the deferrable ones, SQLite all of them.
@@ -105,4 +113,5 @@ private:
 
     CardSql m_sql;
     Constraints m_constraints;
+    QList<AlsoColumn> m_also;
 };

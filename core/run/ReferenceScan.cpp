@@ -9,11 +9,9 @@ using Dialect = CardSql::Dialect;
 
 QString ReferenceScan::quoted(const QString &name, Dialect dialect)
 {
-    if (dialect == Dialect::SqlServer) {
-        QString inner = name;
-        inner.replace(u']', QStringLiteral("]]"));
-        return u'[' + inner + u']';
-    }
+    // Standard SQL's quotes on every server: SQL Server reads them so with QUOTED_IDENTIFIER on,
+    // which an ODBC login has.
+    (void)dialect;
     QString inner = name;
     inner.replace(u'"', QStringLiteral("\"\""));
     return u'"' + inner + u'"';

@@ -41,7 +41,7 @@ public:
     // Scans for at most `seconds` (the count that runs when the time is up is cancelled).
     Result scan(int length, int seconds);
 
-    // A name quoted as an identifier for the server (a double quote, or SQL Server's ], doubled).
+    // A name quoted as an identifier for the server (in double quotes, a double quote doubled).
     static QString quoted(const QString &name, CardSql::Dialect dialect);
 
 private:

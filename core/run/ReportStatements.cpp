@@ -68,6 +68,18 @@ QStringList ReportStatements::loanOnlyCards(int n, const QString &zeros) const
             QStringLiteral("group by ") + loanCard};
 }
 
+QStringList ReportStatements::alsoValues(const AlsoColumn &also, int n, const QString &zeros) const
+{
+    const QString table = also.tableIdentifier(m_sql.dialect());
+    const QString column = table + u'.' + also.columnIdentifier(m_sql.dialect());
+    const QString value = m_sql.comparedExpression(m_sql.trimmed(column));
+    return {QStringLiteral("select min(") + m_sql.trimmed(column) + QStringLiteral("), count(*)"),
+            QStringLiteral("from ") + table,
+            QStringLiteral("where ") + m_sql.len(column) + u'=' + QString::number(n),
+            QStringLiteral("  and ") + noReaderHas(m_sql.comparedPadded(zeros, column)),
+            QStringLiteral("group by ") + value};
+}
+
 QStringList ReportStatements::caseTwins(int length, bool unicode) const
 {
     const QString number = QStringLiteral("rtrim(p.pe_id)");

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "run/AlsoColumn.h"
 #include "run/CardSql.h"
 
 #include <QString>
@@ -28,6 +29,9 @@ public:
     // The numbers found only in loans that the loans' update of pass n pads (rows: the number, its
     // loans), one row per card by the comparison.
     QStringList loanOnlyCards(int n, const QString &zeros) const;
+    // The values of a column padded with the loans that pass n pads (rows: the number, how many),
+    // one row per card by the comparison.
+    QStringList alsoValues(const AlsoColumn &also, int n, const QString &zeros) const;
     // Short readers' numbers whose padded form (to `length`) differs only in case or width from
     // another reader's number (rows: the number, the padded form, the other number). PostgreSQL
     // folds width with normalize() where the database is UTF-8 (`unicode`); SQLite folds ASCII case.

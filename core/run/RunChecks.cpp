@@ -8,6 +8,7 @@
 #include <QSqlDatabase>
 #include <QSqlField>
 
+#include <algorithm>
 #include <tuple>
 
 using Dialect = CardSql::Dialect;
@@ -43,8 +44,41 @@ void RunChecks::checkSchema()
     m_people = db.record(People);
     m_loans = db.record(Loans);
     checkColumns();
+    checkAlsoColumns();
     readComparisons();
     checkForeignKeys();
+}
+
+void RunChecks::checkAlsoColumns()
+{
+    // Columns of other tables to pad with the loans: they must be there, hold text, and not be one
+    // of the run's own columns.
+    const QSqlDatabase db = QSqlDatabase::database(LibConnection::DatabaseName, false);
+    m_also.clear();
+    for (const AlsoColumn &also : m_statements.alsoColumns()) {
+        const QString table = also.schema.isEmpty() ? also.table : also.schema + u'.' + also.table;
+        const bool own = (same(also.table, People) && (same(also.column, Card) || same(also.column, Password)))
+            || (same(also.table, Loans) && same(also.column, LoanCard));
+        if (own) {
+            throw EAbort(QStringLiteral("字段%1是处理本来就改动的字段，不能再用--also给出，系统没有做任何改动").arg(also.name()));
+        }
+        const QSqlRecord record = db.record(table);
+        const int at = record.indexOf(also.column);
+        if (record.isEmpty() || at < 0 || record.fieldName(at) != also.column) {
+            throw EAbort(QStringLiteral("数据库中没有字段%1（表名和字段名要与数据库中的完全一致），系统没有做任何改动").arg(also.name()));
+        }
+        bool numeric = false;
+        if (m_statements.dialect() == Dialect::SQLite) {
+            numeric = CheckStatements::sqliteNumericAffinity(
+                m_sql.scalar(CheckStatements(m_statements.cards()).sqliteColumnType(), {also.table, also.column}));
+        } else {
+            numeric = odbcTypeIsNumeric(record.field(at).typeID());
+        }
+        if (numeric) {
+            throw EAbort(QStringLiteral("字段%1是数值类型，存不下借书证号前面补的0，系统没有做任何改动").arg(also.name()));
+        }
+        m_also << record;
+    }
 }
 
 void RunChecks::checkColumns()
@@ -208,6 +242,13 @@ void RunChecks::checkForeignKeys()
             cascading << key.table + u'.' + key.columns;
             continue;
         }
+        // Padded by the run with the loans: like them, it holds again at the end of the transaction.
+        const bool padded = std::any_of(m_statements.alsoColumns().cbegin(), m_statements.alsoColumns().cend(),
+                                        [&](const AlsoColumn &also) { return same(also.table, key.table) && same(also.column, key.columns); });
+        if (padded && deferrable) {
+            plan.defer = true;
+            continue;
+        }
         throw EAbort(QStringLiteral("%1在读者的借书证号改变时不随之变更（ON UPDATE %2）：补0后%3中的证号会对不上读者，"
                                     "系统没有做任何改动。请把它改成ON UPDATE CASCADE，或者先去掉它，处理后把%3中的证号也补0再加上")
                          .arg(what, key.updateRule, key.table));
@@ -299,6 +340,18 @@ void RunChecks::checkColumnSizes(int length)
             if (m_sql.scalar(checks.anyCardToPad(table, column, length)).toInt() != 0) {
                 narrowest = capacity;
                 narrowestName = bounded(size) ? table + u'.' + column : QString();
+            }
+        }
+        for (qsizetype i = 0; i < m_also.size(); ++i) {
+            const AlsoColumn &also = m_statements.alsoColumns()[i];
+            const int size = m_also[i].field(also.column).length();
+            const int capacity = bounded(size) ? size : UnboundedColumnLimit;
+            if (length <= capacity || (narrowest > 0 && capacity >= narrowest))
+                continue;
+            const auto dialect = m_statements.dialect();
+            if (m_sql.scalar(checks.anyValueToPad(also.tableIdentifier(dialect), also.columnIdentifier(dialect), length)).toInt() != 0) {
+                narrowest = capacity;
+                narrowestName = bounded(size) ? also.name() : QString();
             }
         }
         if (narrowest > 0) {

@@ -42,6 +42,7 @@ public:
 
 private:
     void checkColumns();
+    void checkAlsoColumns();
     void readComparisons();
     void checkForeignKeys();
     void checkUniqueKeys(int length);
@@ -53,4 +54,5 @@ private:
     CardSql::Columns m_columns;
     QSqlRecord m_people;
     QSqlRecord m_loans;
+    QList<QSqlRecord> m_also;
 };

@@ -114,9 +114,21 @@ void RunRecorder::beforePassUpdates(int length, int n)
             m_loansMoved += row.int64Value(1);
         });
     }
+    m_alsoMoved.clear();
+    for (const AlsoColumn &also : m_statements.alsoColumns()) {
+        qint64 moved = 0;
+        m_sql.select(report.alsoValues(also, n, zeros), [&](const LibQuery &row) {
+            const QString number = withoutTrailingBlanks(row.value(0));
+            ChangedCard card{number, zeros + number, false, PasswordChange::Unchanged, row.int64Value(1), 0};
+            card.also = also.name();
+            m_passRows.append(card);
+            moved += card.loans;
+        });
+        m_alsoMoved << moved;
+    }
 }
 
-void RunRecorder::afterPass(int n, qint64 loansChanged, qint64 readersChanged)
+void RunRecorder::afterPass(int n, qint64 loansChanged, qint64 readersChanged, const QList<qint64> &alsoChanged)
 {
     PassFigures figures = m_pass;
     m_pass = PassFigures{};
@@ -128,6 +140,13 @@ void RunRecorder::afterPass(int n, qint64 loansChanged, qint64 readersChanged)
         disagree(QStringLiteral("长度为%1的借书证的借阅记录").arg(n), loansChanged, m_loansMoved);
     // Moved by the run, or by the server with their readers.
     figures.loansPadded = m_loansMoved;
+    for (qsizetype i = 0; i < m_alsoMoved.size(); ++i) {
+        if (i < alsoChanged.size() && alsoChanged[i] >= 0 && alsoChanged[i] != m_alsoMoved[i]) {
+            disagree(QStringLiteral("长度为%1的%2").arg(n).arg(m_statements.alsoColumns()[i].name()), alsoChanged[i],
+                     m_alsoMoved[i]);
+        }
+        figures.alsoPadded += m_alsoMoved[i];
+    }
     const QList<ChangedCard> rows = std::exchange(m_passRows, {});
     for (const ChangedCard &card : rows)
         settle(card);
@@ -136,7 +155,7 @@ void RunRecorder::afterPass(int n, qint64 loansChanged, qint64 readersChanged)
 
 void RunRecorder::settle(ChangedCard card)
 {
-    const auto it = m_pending.find(card.oldNumber);
+    const auto it = m_pending.find(card.also + u'\n' + card.oldNumber);
     if (it == m_pending.end()) {
         emitRow(card);
         return;
@@ -149,7 +168,7 @@ void RunRecorder::settle(ChangedCard card)
     const auto carry = [&](ChangedCard &from) {
         const qint64 carried = std::min(remaining, from.loans);
         remaining -= carried;
-        m_report.countedAgain.loansPadded += carried;
+        (card.also.isEmpty() ? m_report.countedAgain.loansPadded : m_report.countedAgain.alsoPadded) += carried;
         from.newNumber = card.newNumber;
     };
     bool readerGoesOn = false;
@@ -180,15 +199,17 @@ void RunRecorder::settle(ChangedCard card)
         card.loans = remaining;
         emitRow(card);
     } else if (remaining > 0) {
-        // Loans that were under this number before the run.
-        emitRow({card.oldNumber, card.newNumber, false, PasswordChange::Unchanged, remaining, 0});
+        // Loans (or a column's values) that were under this number before the run.
+        ChangedCard before{card.oldNumber, card.newNumber, false, PasswordChange::Unchanged, remaining, 0};
+        before.also = card.also;
+        emitRow(before);
     }
 }
 
 void RunRecorder::emitRow(const ChangedCard &card)
 {
     if (card.newNumber.size() < m_length && card.newNumber != card.oldNumber) {
-        m_pending[card.newNumber].append(card);
+        m_pending[card.also + u'\n' + card.newNumber].append(card);
         return;
     }
     if (ChangeSink *sink = m_report.changes())

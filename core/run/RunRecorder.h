@@ -31,7 +31,7 @@ public:
     // Before the two updates of pass n, and after them with the rows each changed (-1: the loans'
     // update was not sent, the server moves the loans with their readers).
     void beforePassUpdates(int length, int n);
-    void afterPass(int n, qint64 loansChanged, qint64 readersChanged);
+    void afterPass(int n, qint64 loansChanged, qint64 readersChanged, const QList<qint64> &alsoChanged = {});
     // After the passwords are restored, with the rows the restoring changed.
     void afterRestore(qint64 restored);
 
@@ -59,6 +59,7 @@ private:
     int m_length = 0;
     PassFigures m_pass;
     qint64 m_loansMoved = 0;
+    QList<qint64> m_alsoMoved;
     QList<ChangedCard> m_passRows;
     // Cards padded to a length below L, by their new number, until a later pass pads them again.
     QHash<QString, QList<ChangedCard>> m_pending;

@@ -50,7 +50,7 @@ void SetBasedRun::run(int length, QList<int> &passes, QString &collisionList)
 {
     const bool recording = m_report != nullptr;
     const bool listing = recording && m_report->changes();
-    const SetStatements set(m_statements.cards(), length);
+    const SetStatements set(m_statements.cards(), length, m_statements.alsoColumns());
     QList<Fate> fates;
 
     if (length > 1) {
@@ -104,7 +104,8 @@ void SetBasedRun::run(int length, QList<int> &passes, QString &collisionList)
             fate.readers = row.int64Value(5);
             fate.loans = row.int64Value(6);
             fate.follows = row.int64Value(7);
-            fate.joined = recording ? row.int64Value(8) : 0;
+            fate.also = row.int64Value(8);
+            fate.joined = recording ? row.int64Value(9) : 0;
             fates << fate;
         });
         if (recording)
@@ -129,14 +130,22 @@ void SetBasedRun::run(int length, QList<int> &passes, QString &collisionList)
     if (length > 1) {
         qint64 loans = 0;
         qint64 readers = 0;
+        qint64 also = 0;
         for (const Fate &fate : std::as_const(fates)) {
-            if (fate.loanZeros > 0)
+            if (fate.loanZeros > 0) {
                 loans += fate.loans;
+                also += fate.also;
+            }
             if (fate.readerZeros > 0)
                 readers += fate.readers;
         }
         if (!m_statements.constraints().loansFollowReaders)
             check(QStringLiteral("补0的借阅记录"), m_sql.exec(set.padLoans()), loans);
+        qint64 alsoChanged = 0;
+        for (const AlsoColumn &column : m_statements.alsoColumns())
+            alsoChanged += m_sql.exec(set.padAlso(column));
+        if (!m_statements.alsoColumns().isEmpty())
+            check(QStringLiteral("其他表中补0的借书证号"), alsoChanged, also);
         check(QStringLiteral("补0的读者"), m_sql.exec(set.padReaders()), readers);
     }
     for (const QString &drop : set.dropWorkingTables())
@@ -145,7 +154,7 @@ void SetBasedRun::run(int length, QList<int> &passes, QString &collisionList)
 
 void SetBasedRun::report(int length, const QList<int> &passes, const QList<Fate> &fates)
 {
-    const SetStatements set(m_statements.cards(), length);
+    const SetStatements set(m_statements.cards(), length, m_statements.alsoColumns());
     QMap<int, PassFigures> byPass;
     for (const int n : passes) {
         byPass[n].length = n;
@@ -168,10 +177,14 @@ void SetBasedRun::report(int length, const QList<int> &passes, const QList<Fate>
                 byPass[readerSteps.last()].loansJoined += fate.joined;
         }
         const QList<int> loanSteps = stepPasses(fate.n, fate.loanZeros, length);
-        for (const int pass : loanSteps)
+        for (const int pass : loanSteps) {
             byPass[pass].loansPadded += fate.loans;
-        if (loanSteps.size() > 1)
+            byPass[pass].alsoPadded += fate.also;
+        }
+        if (loanSteps.size() > 1) {
             again.loansPadded += fate.loans * (loanSteps.size() - 1);
+            again.alsoPadded += fate.also * (loanSteps.size() - 1);
+        }
     }
     m_report->passes.clear();
     for (const int n : passes)
@@ -183,7 +196,7 @@ void SetBasedRun::report(int length, const QList<int> &passes, const QList<Fate>
 void SetBasedRun::record(int length)
 {
     ChangeSink &sink = *m_report->changes();
-    const SetStatements set(m_statements.cards(), length);
+    const SetStatements set(m_statements.cards(), length, m_statements.alsoColumns());
     const QString zeros = PaddingStatements::ZeroLiteral.leftJustified(std::max(length, 12), u'0');
     if (length > 1) {
         m_sql.select(set.recordReaders(), [&](const LibQuery &row) {
@@ -201,6 +214,14 @@ void SetBasedRun::record(int length)
             m_sql.select(set.recordLoanOnly(), [&](const LibQuery &row) {
                 const QString number = withoutTrailingBlanks(row.value(0));
                 sink.add({number, zeros.left(row.intValue(1)) + number, false, PasswordChange::Unchanged, row.int64Value(2), 0});
+            });
+        }
+        for (const AlsoColumn &also : m_statements.alsoColumns()) {
+            m_sql.select(set.recordAlso(also), [&](const LibQuery &row) {
+                const QString number = withoutTrailingBlanks(row.value(0));
+                ChangedCard card{number, zeros.left(row.intValue(1)) + number, false, PasswordChange::Unchanged, row.int64Value(2), 0};
+                card.also = also.name();
+                sink.add(card);
             });
         }
     }

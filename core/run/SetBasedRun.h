@@ -39,6 +39,7 @@ private:
         qint64 readers = 0;
         qint64 loans = 0;
         qint64 follows = 0;
+        qint64 also = 0;
         qint64 joined = 0;
     };
     void report(int length, const QList<int> &passes, const QList<Fate> &fates);

@@ -42,22 +42,53 @@ QStringList SetStatements::cards() const
 {
     const QString shorter = QStringLiteral(" between 1 and ") + number(m_length - 1);
     const QString empty = m_sql.emptyPassword(QStringLiteral("pe_passwd"));
-    return {QStringLiteral("create temp table norvel_cards%1 as").arg(onCommitDrop()),
-            QStringLiteral("select K as key, min(V) as v, min(N) as n, sum(R) as readers, sum(F) as follows,"),
-            QStringLiteral("       sum(E) as empties, sum(1 - R) as loans"),
-            QStringLiteral("from ("),
-            QStringLiteral("  select ") + key(QStringLiteral("rtrim(pe_id)")) + QStringLiteral(" as K, rtrim(pe_id) as V, ")
-                + m_sql.len(QStringLiteral("pe_id")) + QStringLiteral(" as N, 1 as R,"),
-            QStringLiteral("         case when ") + empty + QStringLiteral(" then 0 when ") + m_sql.compared(QStringLiteral("pe_id"))
-                + u'=' + m_sql.compared(QStringLiteral("pe_passwd")) + QStringLiteral(" then 1 else 0 end as F,"),
-            QStringLiteral("         case when ") + empty + QStringLiteral(" then 1 else 0 end as E"),
-            QStringLiteral("  from lib_people where ") + m_sql.len(QStringLiteral("pe_id")) + shorter,
-            QStringLiteral("  union all"),
-            QStringLiteral("  select ") + key(QStringLiteral("rtrim(js_libcard)")) + QStringLiteral(", rtrim(js_libcard), ")
-                + m_sql.len(QStringLiteral("js_libcard")) + QStringLiteral(", 0, 0, 0"),
-            QStringLiteral("  from lib_jieshu where ") + m_sql.len(QStringLiteral("js_libcard")) + shorter,
-            QStringLiteral(") s"),
-            QStringLiteral("group by ") + keyColumn(QStringLiteral("K"))};
+    QStringList lines{
+        QStringLiteral("create temp table norvel_cards%1 as").arg(onCommitDrop()),
+        QStringLiteral("select K as key, min(V) as v, min(N) as n, sum(R) as readers, sum(F) as follows,"),
+        QStringLiteral("       sum(E) as empties, sum(L) as loans, sum(A) as also"),
+        QStringLiteral("from ("),
+        QStringLiteral("  select ") + key(QStringLiteral("rtrim(pe_id)")) + QStringLiteral(" as K, rtrim(pe_id) as V, ")
+            + m_sql.len(QStringLiteral("pe_id")) + QStringLiteral(" as N, 1 as R,"),
+        QStringLiteral("         case when ") + empty + QStringLiteral(" then 0 when ") + m_sql.compared(QStringLiteral("pe_id"))
+            + u'=' + m_sql.compared(QStringLiteral("pe_passwd")) + QStringLiteral(" then 1 else 0 end as F,"),
+        QStringLiteral("         case when ") + empty + QStringLiteral(" then 1 else 0 end as E, 0 as L, 0 as A"),
+        QStringLiteral("  from lib_people where ") + m_sql.len(QStringLiteral("pe_id")) + shorter,
+        QStringLiteral("  union all"),
+        QStringLiteral("  select ") + key(QStringLiteral("rtrim(js_libcard)")) + QStringLiteral(", rtrim(js_libcard), ")
+            + m_sql.len(QStringLiteral("js_libcard")) + QStringLiteral(", 0, 0, 0, 1, 0"),
+        QStringLiteral("  from lib_jieshu where ") + m_sql.len(QStringLiteral("js_libcard")) + shorter};
+    // Columns padded with the loans: their values are cards as the loans' are.
+    for (const AlsoColumn &also : m_also) {
+        const QString column = also.columnIdentifier(m_sql.dialect());
+        lines << QStringLiteral("  union all")
+              << QStringLiteral("  select ") + key(m_sql.trimmed(column)) + QStringLiteral(", ") + m_sql.trimmed(column) + QStringLiteral(", ")
+                     + m_sql.len(column) + QStringLiteral(", 0, 0, 0, 0, 1")
+              << QStringLiteral("  from ") + also.tableIdentifier(m_sql.dialect()) + QStringLiteral(" where ") + m_sql.len(column) + shorter;
+    }
+    lines << QStringLiteral(") s") << QStringLiteral("group by ") + keyColumn(QStringLiteral("K"));
+    return lines;
+}
+
+QStringList SetStatements::padAlso(const AlsoColumn &also) const
+{
+    const QString table = also.tableIdentifier(m_sql.dialect());
+    const QString column = table + u'.' + also.columnIdentifier(m_sql.dialect());
+    return {QStringLiteral("update %1 set %2 = %3 || %4").arg(table, also.columnIdentifier(m_sql.dialect()), zeros(QStringLiteral("o.kl")),
+                                                             m_sql.trimmed(column)),
+            QStringLiteral("from norvel_outcome o"),
+            QStringLiteral("where ") + m_sql.len(column) + QStringLiteral(" between 1 and ") + number(m_length - 1) + QStringLiteral(" and o.kl > 0"),
+            QStringLiteral("  and ") + key(m_sql.trimmed(column)) + u'=' + keyColumn(QStringLiteral("o.key"))};
+}
+
+QStringList SetStatements::recordAlso(const AlsoColumn &also) const
+{
+    const QString table = also.tableIdentifier(m_sql.dialect());
+    const QString column = table + u'.' + also.columnIdentifier(m_sql.dialect());
+    return {QStringLiteral("select min(%1), o.kl, count(*)").arg(m_sql.trimmed(column)),
+            QStringLiteral("from %1 join norvel_outcome o on %2 = %3").arg(table, key(m_sql.trimmed(column)), keyColumn(QStringLiteral("o.key"))),
+            QStringLiteral("where ") + m_sql.len(column) + QStringLiteral(" between 1 and ") + number(m_length - 1) + QStringLiteral(" and o.kl > 0"),
+            QStringLiteral("group by o.key, o.kl"),
+            QStringLiteral("order by 1")};
 }
 
 QStringList SetStatements::blocked() const
@@ -86,7 +117,7 @@ QStringList SetStatements::fates() const
     const QString blockedColumn = hasSteps() ? QStringLiteral("b.j") : QStringLiteral("cast(null as integer)");
     QStringList lines{
         QStringLiteral("create temp table norvel_fates%1 as").arg(onCommitDrop()),
-        QStringLiteral("select c.key, c.v, c.n, c.readers, c.follows, c.empties, c.loans, %1 as blocked,").arg(blockedColumn),
+        QStringLiteral("select c.key, c.v, c.n, c.readers, c.follows, c.empties, c.loans, c.also, %1 as blocked,").arg(blockedColumn),
         QStringLiteral("       case when %1 is null then c.n + 12 * %2 else c.n + 12 * (%1 - 1) end as q,")
             .arg(blockedColumn, steps(QStringLiteral("c.n"))),
         QStringLiteral("       %1 as w").arg(key(zeros(L + QStringLiteral(" - c.n")) + QStringLiteral(" || c.key"))),
@@ -115,7 +146,7 @@ QStringList SetStatements::outcome() const
                 + keyColumn(QStringLiteral("g.w")) + u')',
             QStringLiteral("  group by ") + keyColumn(QStringLiteral("w")),
             QStringLiteral(")"),
-            QStringLiteral("select f.key, f.v, f.n, f.readers, f.follows, f.empties, f.loans, f.q, f.w,"),
+            QStringLiteral("select f.key, f.v, f.n, f.readers, f.follows, f.empties, f.loans, f.also, f.q, f.w,"),
             QStringLiteral("  case when f.blocked is not null then 12 * (f.blocked - 1)"),
             QStringLiteral("       when %1 and f.q = cl.mq then %2 - f.n else %3 end as kr,").arg(notTaken, L, stepsDone),
             QStringLiteral("  case when f.blocked is not null then 12 * (f.blocked - 1)"),
@@ -215,11 +246,11 @@ QStringList SetStatements::joinedLoans() const
 QStringList SetStatements::figures(bool withJoined) const
 {
     if (!withJoined) {
-        return {QStringLiteral("select o.n, o.q, o.cp, o.kr, o.kl, sum(o.readers), sum(o.loans), sum(o.follows)"),
+        return {QStringLiteral("select o.n, o.q, o.cp, o.kr, o.kl, sum(o.readers), sum(o.loans), sum(o.follows), sum(o.also)"),
                 QStringLiteral("from norvel_outcome o"), QStringLiteral("group by o.n, o.q, o.cp, o.kr, o.kl")};
     }
     const QString padded = QStringLiteral("o.readers > 0 and o.kr = %1 - o.n").arg(m_length);
-    return {QStringLiteral("select o.n, o.q, o.cp, o.kr, o.kl, sum(o.readers), sum(o.loans), sum(o.follows),"),
+    return {QStringLiteral("select o.n, o.q, o.cp, o.kr, o.kl, sum(o.readers), sum(o.loans), sum(o.follows), sum(o.also),"),
             QStringLiteral("       sum(case when %1 then coalesce(j.joined, 0) else 0 end)").arg(padded),
             QStringLiteral("from norvel_outcome o left join norvel_joined j on j.key = o.key"),
             QStringLiteral("group by o.n, o.q, o.cp, o.kr, o.kl")};
@@ -251,7 +282,7 @@ QStringList SetStatements::recordReaders() const
 
 QStringList SetStatements::recordLoanOnly() const
 {
-    return {QStringLiteral("select v, kl, loans from norvel_outcome where readers = 0 and kl > 0 order by v")};
+    return {QStringLiteral("select v, kl, loans from norvel_outcome where readers = 0 and loans > 0 and kl > 0 order by v")};
 }
 
 QStringList SetStatements::recordEmptyPasswords(bool afterOutcome) const

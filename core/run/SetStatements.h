@@ -1,5 +1,6 @@
 #pragma once
 
+#include "run/AlsoColumn.h"
 #include "run/CardSql.h"
 
 #include <QString>
@@ -26,11 +27,15 @@
 class SetStatements
 {
 public:
-    SetStatements(const CardSql &sql, int length) : m_sql(sql), m_length(length) {}
+    SetStatements(const CardSql &sql, int length, QList<AlsoColumn> also = {})
+        : m_sql(sql), m_length(length), m_also(std::move(also))
+    {
+    }
 
     // norvel_cards: one row per card (by the server's comparison) with a number shorter than L in
-    // either table: key, v (one of its numbers, trimmed), n (its length), readers, follows (readers
-    // whose password is the number), empties (readers whose password is empty), loans.
+    // either table (or a column padded with the loans): key, v (one of its numbers, trimmed), n (its
+    // length), readers, follows (readers whose password is the number), empties (readers whose
+    // password is empty), loans, also (values in the columns padded with the loans).
     QStringList cards() const;
     // Whether numbers are padded in more than one pass (L above 13), and norvel_blocked: the cards
     // whose number an earlier step makes that a reader has from before the run (key, j: the first
@@ -60,11 +65,15 @@ public:
     // The two padding updates.
     QStringList padLoans() const;
     QStringList padReaders() const;
+    // The update of a column padded with the loans, and its values for the record (rows: number,
+    // zeros, how many).
+    QStringList padAlso(const AlsoColumn &also) const;
+    QStringList recordAlso(const AlsoColumn &also) const;
     // The working tables, dropped (SQLite; PostgreSQL drops them with the transaction).
     QStringList dropWorkingTables() const;
 
     // For the report. The figures by card length and step (rows: n, q, cp, kr, kl, readers, loans,
-    // follows, joined); norvel_joined first: for each card whose readers are padded, the loans under
+    // follows, also, joined); norvel_joined first: for each card whose readers are padded, the loans under
     // its new number before its pass (from before the run, or brought there by an earlier pass).
     QStringList joinedLoans() const;
     QStringList figures(bool withJoined) const;
@@ -89,4 +98,5 @@ private:
 
     const CardSql &m_sql;
     int m_length;
+    QList<AlsoColumn> m_also;
 };

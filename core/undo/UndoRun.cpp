@@ -45,6 +45,7 @@ public:
     // Plans the undo; true when it may go on to change the tables.
     bool plan()
     {
+        m_statements.setAlsoColumns(m_undo.m_also);
         if (const QStringList settings = m_statements.transactionSettings(); !settings.isEmpty())
             m_sql.exec(settings);
         RunChecks checks(m_sql, m_statements);
@@ -112,6 +113,8 @@ public:
         const UndoPlan &plan = m_undo.m_plan;
         if (!m_statements.constraints().loansFollowReaders)
             check(QStringLiteral("移回的借阅记录"), m_sql.exec(undo.moveLoansBack()), plan.loansBack);
+        for (const AlsoColumn &also : m_undo.m_also)
+            m_sql.exec(undo.alsoBack(also));
         check(QStringLiteral("恢复原证号的读者"), m_sql.exec(undo.readersBack()), plan.readersBack);
         m_sql.exec(undo.passwordsBack());
         if (const QStringList check = m_statements.checkDeferredConstraints(); !check.isEmpty()) {
@@ -159,7 +162,9 @@ private:
             for (int i = 0; i < rows; ++i) {
                 const UndoCard &card = cards[at + i];
                 parameters << QString::number(at + i) << card.oldNumber << card.newNumber
-                           << (card.kind == UndoCard::Kind::Reader ? QStringLiteral("R") : QStringLiteral("L"))
+                           << (card.kind == UndoCard::Kind::Reader     ? QStringLiteral("R")
+                               : card.kind == UndoCard::Kind::LoanOnly ? QStringLiteral("L")
+                                                                       : QStringLiteral("A"))
                            << QString(QChar::fromLatin1(card.password)) << QString::number(card.loans)
                            << QString::number(card.joinedLoans);
             }
@@ -178,6 +183,7 @@ private:
             const UndoCard &card = m_undo.m_cards.at(taken.card);
             ChangedCard back{card.newNumber, card.oldNumber, card.kind == UndoCard::Kind::Reader, PasswordChange::Unchanged,
                              taken.loans, 0};
+            back.also = card.also;
             if (card.kind == UndoCard::Kind::Reader) {
                 const bool followed = taken.follows > 0;
                 switch (card.password) {

@@ -17,13 +17,16 @@ struct UndoCard
 {
     QString oldNumber;   // before the run (trailing blanks removed)
     QString newNumber;   // after it
-    enum class Kind { Reader, LoanOnly } kind = Kind::Reader;
+    // A number found only in a column of another table that the run padded with the loans.
+    enum class Kind { Reader, LoanOnly, AlsoOnly } kind = Kind::Reader;
     // What the run did to the password: followed the card number (F), gave the card number to an
     // empty one (E), emptied it (X, an undo did), or nothing (U).
     char password = 'U';
     qint64 loans = 0;
     // Loans that were under the new number before the run and joined this reader.
     qint64 joinedLoans = 0;
+    // AlsoOnly: the column (TABLE.COLUMN).
+    QString also;
 };
 
 // What the undo finds, card by card, against the database as it stands now.
@@ -61,6 +64,8 @@ public:
     UndoRun(LibQuery &query, PaddingRunView &view, QList<UndoCard> cards);
 
     void setPartial(bool partial) { m_partial = partial; }
+    // The columns of other tables the run padded with the loans: their values go back with the cards.
+    void setAlsoColumns(const QList<AlsoColumn> &columns) { m_also = columns; }
     void setLockTimeout(int seconds) { m_lockTimeout = seconds; }
     void setStatementObserver(std::function<void(const QString &)> observer) { m_observer = std::move(observer); }
     void setBeforeCommit(std::function<void()> hook) { m_beforeCommit = std::move(hook); }
@@ -88,5 +93,6 @@ private:
     std::function<void()> m_beforeCommit;
     std::optional<PaddingStatements::Dialect> m_forcedDialect;
     ChangeSink *m_record = nullptr;
+    QList<AlsoColumn> m_also;
     UndoPlan m_plan;
 };

@@ -72,13 +72,14 @@ QStringList UndoStatements::plan() const
         QStringLiteral("       when f.kind = 'R' and f.under_new = 0 then 'N'"),
         QStringLiteral("       when f.kind = 'R' and (f.under_old > 0 or f.under_new > f.expected or f.joined > 0) then 'C'"),
         QStringLiteral("       when f.kind = 'R' then 'R'"),
-        QStringLiteral("       when f.kind = 'L' and (f.under_new > 0 or f.under_old > 0) then 'C'"),
+        QStringLiteral("       when f.kind in ('L', 'A') and (f.under_new > 0 or f.under_old > 0) then 'C'"),
         QStringLiteral("       when f.kind = 'L' and f.loans_now > 0 then 'R'"),
+        QStringLiteral("       when f.kind = 'A' then 'R'"),
         QStringLiteral("       else 'N' end as action,"),
         QStringLiteral("  case when f.kind = 'R' and f.old_number <> f.new_number and f.under_new > 0 and f.under_old > 0 then 'O'"),
         QStringLiteral("       when f.kind = 'R' and f.old_number <> f.new_number and f.under_new > f.expected then 'M'"),
         QStringLiteral("       when f.kind = 'R' and f.old_number <> f.new_number and f.under_new > 0 and f.joined > 0 then 'J'"),
-        QStringLiteral("       when f.kind = 'L' and (f.under_new > 0 or f.under_old > 0) then 'L'"),
+        QStringLiteral("       when f.kind in ('L', 'A') and (f.under_new > 0 or f.under_old > 0) then 'L'"),
         QStringLiteral("       else '' end as reason")};
     QStringList lines;
     switch (m_sql.dialect()) {
@@ -132,6 +133,16 @@ QStringList UndoStatements::moveLoansBack() const
     return {QStringLiteral("update lib_jieshu set js_libcard = u.old_number"),
             QStringLiteral("from %1 u").arg(planTable()),
             QStringLiteral("where u.action = 'R' and u.rank_of_new = 1 and ") + key(QStringLiteral("rtrim(lib_jieshu.js_libcard)")) + u'='
+                + key(QStringLiteral("u.new_number"))};
+}
+
+QStringList UndoStatements::alsoBack(const AlsoColumn &also) const
+{
+    const QString table = also.tableIdentifier(m_sql.dialect());
+    const QString column = table + u'.' + also.columnIdentifier(m_sql.dialect());
+    return {QStringLiteral("update %1 set %2 = u.old_number").arg(table, also.columnIdentifier(m_sql.dialect())),
+            QStringLiteral("from %1 u").arg(planTable()),
+            QStringLiteral("where u.action = 'R' and u.rank_of_new = 1 and ") + key(m_sql.trimmed(column)) + u'='
                 + key(QStringLiteral("u.new_number"))};
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "run/AlsoColumn.h"
 #include "run/CardSql.h"
 
 #include <QString>
@@ -13,7 +14,7 @@
 // The working table (norvel_undo, on SQL Server #norvel_undo) holds, per row of the record: seq,
 // old_number, new_number, kind (R a reader, L a number found only in loans), pw (F the password
 // was the card number, E it was empty, X it was the card number and the undo emptied it, U
-// other), loans. The plan (norvel_undo_plan) adds what is found now: under_new and under_old (the
+// other), loans; kind A is a number found only in a column padded with the loans. The plan (norvel_undo_plan) adds what is found now: under_new and under_old (the
 // readers whose number is the new or the old one), follows (of those under the new number, the
 // ones whose password is still what the run made it), loans_now (loans under the new number),
 // expected (the record's readers with that new number) and the action: R take it back, P the
@@ -45,6 +46,8 @@ public:
     QStringList takenBack() const;
 
     QStringList moveLoansBack() const;
+    // The values of a column of another table the run padded with the loans.
+    QStringList alsoBack(const AlsoColumn &also) const;
     QStringList readersBack() const;
     QStringList passwordsBack() const;
     QStringList dropTable() const;

@@ -68,7 +68,7 @@ QList<UndoCard> undoCards(const QList<ChangedCard> &record)
         if (c.leftAlone)
             continue;   // left alone by the run: nothing to take back
         UndoCard card{c.oldNumber, c.newNumber, c.reader ? UndoCard::Kind::Reader : UndoCard::Kind::LoanOnly,
-                      passwordCode(c.password), c.loans, c.joinedLoans};
+                      passwordCode(c.password), c.loans, c.joinedLoans, {}};
         cards << card;
     }
     return cards;

@@ -3,7 +3,6 @@
 #include "platform/Exceptions.h"
 #include "platform/IniDocument.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>

@@ -5,8 +5,9 @@
 //       runs the program's run; prints "elapsed_ms=… rss_before_kb=… rss_peak_kb=… passes=…";
 //       with a file, also writes every statement it issued (for psql to repeat).
 //       NORVEL_BENCH_METHOD=passes runs it pass by pass (as on SQL Server) on PostgreSQL and SQLite.
-//   bench_padding all-passes <length> <statements.sql>
-//       writes the PostgreSQL-dialect statements of every pass 1 .. length-1, no pass skipped.
+//   bench_padding all-passes <length> <statements.sql> [sqlite]
+//       writes the statements of every pass 1 .. length-1, no pass skipped, pass by pass as the
+//       program's statements go (PostgreSQL's dialect, or SQLite's), with the run's own settings.
 
 #include "db/LibQuery.h"
 #include "run/PaddingRun.h"
@@ -105,16 +106,17 @@ int run(const QString &connection, const QString &length, const QString &scriptF
     return 0;
 }
 
-int allPasses(int length, const QString &scriptFile)
+int allPasses(int length, const QString &scriptFile, PaddingStatements::Dialect dialect)
 {
-    PaddingStatements sql(PaddingStatements::Dialect::PostgreSQL);
+    PaddingStatements sql(dialect);
     // The generated library's card numbers and passwords have no trailing blanks: the run finds
     // that and compares them as they stand.
     CardSql::Columns columns;
     columns.untrimmedCards = false;
     columns.untrimmedPasswords = false;
     sql.setColumns(columns);
-    QStringList statements{PaddingStatements::text(sql.markPasswords())};
+    QStringList statements = sql.transactionSettings();
+    statements << PaddingStatements::text(sql.markPasswords());
     for (int n = 1; n < length; ++n) {
         const QString zeros = PaddingRun::padZeros(length, n);
         statements << PaddingStatements::text(sql.collisionScan(n, zeros))
@@ -134,9 +136,13 @@ int main(int argc, char **argv)
     const QStringList args = app.arguments();
     if (args.size() >= 4 && args[1] == QStringLiteral("run"))
         return run(args[2], args[3], args.value(4));
-    if (args.size() == 4 && args[1] == QStringLiteral("all-passes"))
-        return allPasses(args[2].toInt(), args[3]);
-    std::fprintf(stderr, "usage: %s run <connection> <length> [statements.sql] | all-passes <length> <statements.sql>\n",
+    if ((args.size() == 4 || args.size() == 5) && args[1] == QStringLiteral("all-passes")) {
+        const auto dialect = args.value(4) == QStringLiteral("sqlite") ? PaddingStatements::Dialect::SQLite
+                                                                         : PaddingStatements::Dialect::PostgreSQL;
+        return allPasses(args[2].toInt(), args[3], dialect);
+    }
+    std::fprintf(stderr,
+                 "usage: %s run <connection> <length> [statements.sql] | all-passes <length> <statements.sql> [sqlite]\n",
                  argv[0]);
     return 2;
 }

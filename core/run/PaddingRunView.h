@@ -26,6 +26,9 @@ public:
         (void)index;
         (void)count;
     }
+    // The progress position reached is worth showing now (the window repaints its bar at once, as it
+    // does before every statement).
+    virtual void showProgressNow() {}
     // The server starts and ends working on one statement (the window shows its wait pointer).
     virtual void serverCallStarted() {}
     virtual void serverCallEnded() {}

@@ -76,12 +76,14 @@ void SetBasedRun::run(int length, QList<int> &passes, QString &collisionList)
             m_view.passStarted(n, int(i), int(passes.size()));
             int position = n * 8;
             m_view.setProgressPosition(position);
+            m_view.showProgressNow();
             for (const QString &number : leftAlone.value(n)) {
                 collisionList += u' ';
                 collisionList += number;
                 position = position < 100 ? position + 1 : 0;
                 m_view.setProgressPosition(position);
             }
+            m_view.showProgressNow();
         }
 
         if (recording)

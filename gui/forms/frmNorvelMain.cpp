@@ -87,6 +87,11 @@ void TNorvelMain::setProgressPosition(int position)
         paintProgress();
 }
 
+void TNorvelMain::showProgressNow()
+{
+    paintProgress();
+}
+
 void TNorvelMain::paintProgress()
 {
     if (ui->pBar->value() == m_position && m_sinceProgressPaint.isValid())

@@ -62,6 +62,7 @@ private:
     void addResultLine(const QString &line) override;
     void setDone() override;
     void showFinished() override;
+    void showProgressNow() override;
     void serverCallStarted() override;
     void serverCallEnded() override;
 

@@ -55,7 +55,7 @@ pad -- --length "$LENGTH" --changes "$BB_DIR/preview.csv" --sql
 unchanged "the preview"
 grep -q '^预览' "$BB_DIR/out" || bb_fail "the preview does not say that it is one"
 grep -q "^数据源：$DSN$" "$BB_DIR/out" || bb_fail "the summary does not name the data source"
-grep -q "update lib_people set pe_passwd=''" "$BB_DIR/err" || bb_fail "--sql did not show the statements"
+grep -q "update lib_jieshu" "$BB_DIR/err" || bb_fail "--sql did not show the statements"
 summary_of "$BB_DIR/out" >"$BB_DIR/preview-summary.txt"
 grep -A1 -e '^以下条码' -e '^处理成功' "$BB_DIR/out" >"$BB_DIR/preview-memo.txt"
 nv_expect_memo "$EXPECTED" "$BB_DIR/preview-memo.txt"
@@ -174,20 +174,31 @@ bb_log "--apply on a terminal asks; 'no' changes nothing"
 
 [ "$BACKEND" = pg ] || { bb_log "passed"; exit 0; }
 
-# --- Interrupts (PostgreSQL): the command is pinned by a row lock that one of its statements waits on --
-# lock SQL: holds the lock of the rows SQL selects in a session of its own until release_lock.
+# --- Interrupts (PostgreSQL): the command is pinned by a lock that one of its statements waits on --
+# The run locks both tables first, so a row lock taken before it would stop it there: the pin is a
+# gate, a trigger on the chosen rows that waits for an advisory lock the test holds.
+# lock TABLE CONDITION: the update of TABLE's rows where CONDITION (on OLD and NEW) waits until
+# release_lock.
+nv_pg_db "$DB" -c "create function bb_gate() returns trigger language plpgsql as \$\$
+    begin perform pg_advisory_lock(4242); perform pg_advisory_unlock(4242); return new; end \$\$" >/dev/null
 lock() {
+    nv_pg_db "$DB" -c "create trigger bb_pin before update on $1 for each row when ($2) execute function bb_gate()" >/dev/null
     mkfifo "$BB_DIR/lock.in"
     nv_pg_db "$DB" <"$BB_DIR/lock.in" >/dev/null 2>&1 &
     LOCKER=$!
     exec 7>"$BB_DIR/lock.in"
-    printf 'BEGIN;\n%s\n' "$1" >&7
+    printf 'select pg_advisory_lock(4242);\n' >&7
+    LOCKED_TABLE=$1
 }
 release_lock() {
-    printf 'ROLLBACK;\n\\q\n' >&7
+    printf '\\q\n' >&7
     exec 7>&-
     wait "$LOCKER" 2>/dev/null || true
     rm -f "$BB_DIR/lock.in"
+}
+# Once the command is gone (its locks with it).
+drop_gate() {
+    nv_pg_db "$DB" -c "drop trigger if exists bb_pin on $LOCKED_TABLE" >/dev/null
 }
 # Waits until a statement of the command waits for a lock; prints the statement's first line.
 waiting_statement() {
@@ -207,29 +218,31 @@ start_pad() {
 finish_pad() {
     set +e; wait "$PAD_PID"; STATUS=$?; set -e
 }
-# A reader of the full length with an empty password: only the last statement touches it.
-nv_pg_db "$DB" -c "insert into lib_people values ('999999999', '', 'r99')"
+# A short reader that the run pads: the readers' update, the last statement, pads it.
+nv_pg_db "$DB" -c "insert into lib_people values ('99999', '', 'r99')"
 dump >"$BB_DIR/before.txt"
 for signal in INT TERM; do
-    # During a pass: the loans of length 4 (pass 4) wait for the loan '4444'.
-    lock "select * from lib_jieshu where js_libcard='4444' for update;"
+    # While the loans are padded: the update waits at the loan '4444'.
+    lock lib_jieshu "old.js_libcard = '4444'"
     start_pad
     bb_log "SIG$signal while waiting in: $(waiting_statement)"
     kill -s "$signal" "$PAD_PID"
     finish_pad
     release_lock
-    [ "$STATUS" = 1 ] || bb_fail "SIG$signal during a pass: status $STATUS"
-    grep -q '已中断' "$BB_DIR/err" || bb_fail "SIG$signal during a pass: no message: $(cat "$BB_DIR/err")"
+    drop_gate
+    [ "$STATUS" = 1 ] || bb_fail "SIG$signal while the loans are padded: status $STATUS"
+    grep -q '已中断' "$BB_DIR/err" || bb_fail "SIG$signal while the loans are padded: no message: $(cat "$BB_DIR/err")"
     server_idle || bb_fail "the server still works for the stopped command"
-    unchanged "SIG$signal during a pass"
+    unchanged "SIG$signal while the loans are padded"
     [ ! -e "$BB_DIR/int.csv" ] && ! ls -A "$BB_DIR" | grep -q '^\.int\.csv' || bb_fail "SIG$signal left a record"
 
-    # Just before the commit: the last statement (restoring the passwords) waits for that reader; the command is stopped, the lock released so that the statement completes, the
-    # signal sent, and the command let go on: it must not commit.
-    lock "select * from lib_people where pe_name='r99' for update;"
+    # Just before the commit: the last statement (padding the readers) waits at that reader; the
+    # command is stopped, the lock released so that the statement completes, the signal sent, and
+    # the command let go on: it must not commit.
+    lock lib_people "old.pe_name = 'r99' and old.pe_id <> new.pe_id"
     start_pad
     statement=$(waiting_statement)
-    [[ $statement == *"set pe_passwd=pe_id"* ]] || bb_fail "the command waits in '$statement', not in the last statement"
+    [[ $statement == *"set pe_id = repeat"* ]] || bb_fail "the command waits in '$statement', not in the last statement"
     kill -STOP "$PAD_PID"
     release_lock
     bb_wait_until 30 eval '[ -n "$(nv_pg -At -c "select 1 from pg_stat_activity where datname='"'"$DB"'"' and state='"'idle in transaction'"'")" ]' ||
@@ -237,10 +250,11 @@ for signal in INT TERM; do
     kill -s "$signal" "$PAD_PID"
     kill -CONT "$PAD_PID"
     finish_pad
+    drop_gate
     [ "$STATUS" = 1 ] || bb_fail "SIG$signal before the commit: status $STATUS ($(cat "$BB_DIR/err"))"
     grep -q '已中断' "$BB_DIR/err" || bb_fail "SIG$signal before the commit: no message: $(cat "$BB_DIR/err")"
     server_idle || bb_fail "the server still works for the stopped command"
     unchanged "SIG$signal just before the commit"
-    bb_log "SIG$signal during a pass and just before the commit: status 1, tables unchanged"
+    bb_log "SIG$signal while the loans are padded and just before the commit: status 1, tables unchanged"
 done
 bb_log "passed"

@@ -208,8 +208,8 @@ public:
     QString howToCheck(int length) const
     {
         if (m_example) {
-            return QStringLiteral("在表lib_people中找原借书证号为“%1”的读者：如果他的借书证号已经是“%2”，改动已经提交，"
-                                  "变更记录就是这次的改动；如果仍是“%1”，改动没有提交，数据库与处理前相同。")
+            return QStringLiteral("在表lib_people中找原借书证号为“%1”的读者（不计末尾的空格）：如果他的借书证号已经是“%2”，"
+                                  "改动已经提交，变更记录就是这次的改动；如果仍是“%1”，改动没有提交，数据库与处理前相同。")
                 .arg(m_example->oldNumber, m_example->newNumber);
         }
         return QStringLiteral("找一位借书证号短于%1位的读者，看他的证号是否已经补了0：补了，改动已经提交；没有，改动没有提交。")

@@ -23,6 +23,12 @@ bool writeAll(int fd, const QString &text, QString &why)
         if (n < 0) {
             if (errno == EINTR)
                 continue;
+            if (errno == EAGAIN) {
+                // A stream another program made non-blocking: wait until it takes more.
+                pollfd ready{fd, POLLOUT, 0};
+                ::poll(&ready, 1, -1);
+                continue;
+            }
             why = QString::fromLocal8Bit(std::strerror(errno));
             return false;
         }

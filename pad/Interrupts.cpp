@@ -23,7 +23,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 // How long the main thread has to end the command itself after a stop.
-constexpr auto Grace = std::chrono::milliseconds(1500);
+constexpr auto Grace = std::chrono::milliseconds(1000);
 
 std::mutex g_lock;
 std::atomic<int> g_requested{0};

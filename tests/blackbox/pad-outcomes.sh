@@ -112,7 +112,7 @@ for signal in INT TERM; do
     fi
     release_lock
     [ "$STATUS" = 1 ] || bb_fail "SIG$signal while waiting for the lock: status $STATUS ($(cat "$BB_DIR/err"))"
-    [ "$took" -le 2500 ] || bb_fail "SIG$signal while waiting for the lock: it took ${took} ms to end"
+    [ "$took" -le 3000 ] || bb_fail "SIG$signal while waiting for the lock: it took ${took} ms to end"
     tail -n1 "$BB_DIR/err" | grep -q '^norvel-pad: 已中断。改动没有提交' || bb_fail "SIG$signal: no message: $(tail -n3 "$BB_DIR/err")"
     unchanged "SIG$signal while waiting for the lock"
     no_record int.csv "SIG$signal while waiting for the lock"

@@ -11,6 +11,8 @@
 #include "PadOptions.h"
 
 #include "common/unGlobal.h"
+#include "connection/LibConnection.h"
+#include "connection/ServerIdentity.h"
 #include "run/ChangeRecord.h"
 #include "run/PaddingRun.h"
 #include "support/PaddingModel.h"
@@ -19,6 +21,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSqlDatabase>
@@ -323,17 +326,32 @@ private slots:
         QCOMPARE(filesIn(folder), QStringList());
     }
 
-    // What the command says it works on, as the server says it: the SQLite file, no login.
+    // What the command says it works on, as the server says it: the SQLite file as an absolute path
+    // (the data source names it relative to the working folder), no login; the same file is the
+    // database's lasting identity.
     void target()
     {
         makeLibrary(Clean);
+        const QString previous = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(m_dir.path()));
+        const QString dsn = addDataSource({{QStringLiteral("Driver"), sqliteDriver()},
+                                           {QStringLiteral("Database"), QFileInfo(m_file).fileName()}});
+        m_settings->writeSettings(dsn, QString(), QString());
         const Outcome run = pad({});
+        ServerIdentity identity;
+        {
+            LibConnection connection;
+            connection.open({dsn, QString(), QString()});
+            identity = queryServerIdentity(connection.database());
+        }
+        QDir::setCurrent(previous);
         QCOMPARE(run.status, 0);
         const QRegularExpression version(QStringLiteral("^服务器：SQLite 3\\.\\d+\\.\\d+$"), QRegularExpression::MultilineOption);
-        QVERIFY2(run.out.startsWith(QStringLiteral("数据源：%1\n").arg(m_dsn)), qPrintable(run.out));
+        QVERIFY2(run.out.startsWith(QStringLiteral("数据源：%1\n").arg(dsn)), qPrintable(run.out));
         QVERIFY2(version.match(run.out).hasMatch(), qPrintable(run.out));
         QVERIFY2(run.out.contains(QStringLiteral("\n数据库文件：%1\n登录名：（SQLite没有登录名）\n借书证长度：9\n").arg(m_file)),
                  qPrintable(run.out));
+        QCOMPARE(identity.databaseKey(), QStringLiteral("sqlite:") + m_file);
     }
 
     // Lengths and other slips are refused before any connection, with status 64.
@@ -637,8 +655,9 @@ private slots:
     }
 
     // On PostgreSQL: the target as the server names it (address, port, database, login, its own
-    // version, or its Unix socket); the password asked for without echo; a lock held by another
-    // session, the progress line's word on it, and --lock-timeout.
+    // version, or its Unix socket) and the database's lasting identity; the password asked for
+    // without echo; a lock held by another session, the progress line's word on it, and
+    // --lock-timeout.
     void postgres_data()
     {
         QTest::addColumn<bool>("socket");
@@ -670,6 +689,13 @@ private slots:
         QCOMPARE(run.out.section(u'\n', 0, 4),
                  QStringLiteral("数据源：%1\n服务器：PostgreSQL %2（%3）\n数据库：%4\n登录名：%5\n借书证长度：9")
                      .arg(dsn, version, where, db.name(), user));
+        {
+            LibConnection connection;
+            connection.open({dsn, user, qEnvironmentVariable("NORVEL_PG_PASSWORD")});
+            QCOMPARE(queryServerIdentity(connection.database()).databaseKey(),
+                     QStringLiteral("postgresql://%1:%2/%3")
+                         .arg(socket ? QStringLiteral("local") : host, qEnvironmentVariable("NORVEL_PG_PORT"), db.name()));
+        }
 
         // A desk session holds a loan; the run waits for it, then gives up after its lock timeout.
         qputenv("NORVEL_PASSWORD", qgetenv("NORVEL_PG_PASSWORD"));

@@ -52,6 +52,10 @@ start_pad() {
     local extra=()
     while [ "$1" != "--" ]; do extra+=("$1"); shift; done
     shift
+    # Emptied here: the background process opens them a moment later, and a wait for its output
+    # must not find the last command's.
+    : >"$BB_DIR/out"
+    : >"$BB_DIR/err"
     "${ENVIRONMENT[@]}" "${extra[@]}" "$PAD" "$@" </dev/null >"$BB_DIR/out" 2>"$BB_DIR/err" &
     PAD_PID=$!
 }
@@ -209,6 +213,21 @@ gbk --length 1
 [ "$STATUS" = 64 ] && iconv -f GBK -t UTF-8 "$BB_DIR/err" | grep -q '借书证长度至少为2' ||
     bb_fail "a message under GBK: $(cat "$BB_DIR/err")"
 bb_log "under zh_CN.GBK the output and the messages are GBK"
+if [ "$BACKEND" = pg ]; then
+    # A password typed in GBK reaches the server as the password it is.
+    role="bb_gbk_$$"
+    nv_pg -c "create role $role login superuser password '借书证密码'"
+    bb_on_exit "nv_pg -c 'drop role if exists $role' >/dev/null 2>&1"
+    typed=$(printf '借书证密码' | iconv -f UTF-8 -t GBK | od -An -tx1 | tr -d ' \n' | sed 's/../\\x&/g')
+    set +e
+    env -i PATH=/usr/bin:/bin HOME="$BB_DIR" LOCPATH="$BB_DIR/locale" LANG=zh_CN.GBK XDG_CONFIG_DIRS="$BB_CONFIG_DIRS" \
+        ODBCSYSINI="$BB_ODBCSYSINI" ODBCINI="$BB_ODBCINI" \
+        "$BB_PYTHON" "$BB_LIB_DIR/pty_session.py" "$BB_DIR/gbk.tty" "$role " "$typed\n" -- "$PAD" --length "$LENGTH" --dsn "$DSN" --user "$role"
+    STATUS=$?
+    set -e
+    [ "$STATUS" = 2 ] || bb_fail "a GBK password: status $STATUS: $(iconv -f GBK -t UTF-8 "$BB_DIR/gbk.tty")"
+    bb_log "under zh_CN.GBK a password typed in GBK logs in"
+fi
 
 [ "$BACKEND" = pg ] || { bb_log "passed"; exit 0; }
 

@@ -1,26 +1,36 @@
 #pragma once
 
+#include "Console.h"
+
 #include "run/PaddingRun.h"
 
 #include <QElapsedTimer>
 #include <QStringList>
 
-// What the padding run shows on a terminal: its result lines are collected for the summary, its
-// progress (which length, how far, the time so far) goes to standard error while that is a
-// terminal, and every statement goes there too when asked to. A stop asked for by a signal is
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+// What the padding run shows on a console: its result lines are collected for the summary; its
+// progress (which length, the time so far) goes to the progress line, kept up to date every second
+// while the server works; every statement goes to standard error when asked to. A statement that
+// has kept the server busy for a while gets a word on the progress line: the server is still
+// working, and another session may hold a lock the run waits for. A stop asked for by a signal is
 // noticed at the next statement, which then raises so that the run rolls back.
 class ConsoleView : public PaddingRunView
 {
 public:
-    ConsoleView(const QString &lengthText, bool showProgress, bool showStatements);
+    // After `waitingAfter` of one statement the progress line says that the server is still at it.
+    ConsoleView(Console &console, const QString &lengthText, bool showStatements,
+                std::chrono::milliseconds waitingAfter = std::chrono::seconds(3));
+    ~ConsoleView() override;
+    ConsoleView(const ConsoleView &) = delete;
+    ConsoleView &operator=(const ConsoleView &) = delete;
 
     // Hands the run the statement observer.
     void attach(PaddingRun &run);
     const QStringList &resultLines() const { return m_lines; }
-    // Clears the progress line.
-    void endProgress();
-    // Raises when a signal asked the command to stop.
-    static void checkInterrupt();
 
     QString lengthText() const override { return m_length; }
     void setProgressVisible(bool) override {}
@@ -34,13 +44,20 @@ public:
 
 private:
     void statement(const QString &text);
-    void showProgress();
+    void showProgressLocked();
+    void tick();
 
+    Console &m_console;
     QString m_length;
-    bool m_progress;
     bool m_statements;
+    std::chrono::milliseconds m_waitingAfter;
     QStringList m_lines;
+
+    std::mutex m_lock;   // what the ticking thread reads
+    std::condition_variable m_wake;
+    bool m_stop = false;
     QElapsedTimer m_clock;
     QString m_stage;
-    bool m_progressShown = false;
+    QElapsedTimer m_call;   // valid while the server works on a statement
+    std::thread m_ticker;
 };

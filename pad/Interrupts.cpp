@@ -1,12 +1,19 @@
 #include "Interrupts.h"
 
-#include "run/ChangeRecord.h"
+#include "db/LibQuery.h"
+#include "platform/AnsiCodec.h"
+#include "platform/RecordFile.h"
 
 #include <atomic>
+#include <chrono>
 #include <csignal>
-#include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <optional>
+#include <poll.h>
 #include <pthread.h>
+#include <string>
 #include <thread>
 #include <unistd.h>
 
@@ -14,31 +21,83 @@ namespace Interrupts {
 
 namespace {
 
-std::atomic<int> g_requested{0};
-std::atomic<bool> g_working{false};
-std::atomic<bool> g_committing{false};
+using Clock = std::chrono::steady_clock;
+// How long the main thread has to end the command itself after a stop.
+constexpr auto Grace = std::chrono::milliseconds(1000);
 
-void stopNow()
+std::mutex g_lock;
+std::atomic<int> g_requested{0};
+Phase g_phase = Phase::Idle;
+bool g_installed = false;
+int g_wake[2] = {-1, -1};
+std::optional<Clock::time_point> g_deadline;
+int g_finishStatus = 0;
+std::string g_finishMessage;
+bool g_haveTerminal = false;
+termios g_terminal{};
+
+bool signalPending()
 {
-    // Nothing of the run was committed; the record's temporary file goes too.
-    if (const char *pending = ChangeRecord::pendingFile())
-        ::unlink(pending);
-    const char *message = stopMessage();
-    (void)!::write(STDERR_FILENO, message, std::strlen(message));
+    if (!g_installed)
+        return false;
+    sigset_t pending;
+    sigemptyset(&pending);
+    return ::sigpending(&pending) == 0 && (sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1);
+}
+
+// Written without waiting: standard error may be the very pipe that is full.
+void writeNow(const std::string &text)
+{
+    pollfd fd{STDERR_FILENO, POLLOUT, 0};
+    if (::poll(&fd, 1, 0) == 1 && (fd.revents & POLLOUT))
+        (void)!::write(STDERR_FILENO, text.data(), text.size());
+}
+
+std::string encoded(const QString &text)
+{
+    const QByteArray bytes = AnsiCodec::system().fromUnicode(text);
+    return std::string(bytes.constData(), size_t(bytes.size()));
+}
+
+// Ends the process; called with g_lock held, so the main thread cannot enter the commit meanwhile.
+[[noreturn]] void endNow()
+{
+    if (g_haveTerminal)
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &g_terminal);
+    if (g_phase == Phase::Finished) {
+        writeNow(g_finishMessage);
+        ::_exit(g_finishStatus);
+    }
+    RecordFile::discardUnsent();
+    writeNow(encoded(QStringLiteral("\nnorvel-pad: ") + stopMessage(g_phase) + u'\n'));
     ::_exit(1);
 }
 
 void watch(sigset_t watched)
 {
     for (;;) {
-        int signal = 0;
-        if (::sigwait(&watched, &signal) != 0)
+        timespec tick{0, 100'000'000};
+        const int signal = ::sigtimedwait(&watched, nullptr, &tick);
+        const std::lock_guard lock(g_lock);
+        if (signal > 0) {
+            const bool again = g_requested.exchange(signal) != 0;
+            if (g_wake[1] >= 0)
+                (void)!::write(g_wake[1], "!", 1);
+            if (g_phase != Phase::Committing) {
+                if (again)
+                    endNow();
+                if (!g_deadline)
+                    g_deadline = Clock::now() + Grace;
+            }
+        }
+        if (g_requested.load() == 0)
             continue;
-        const bool second = g_requested.exchange(signal) != 0;
-        if (g_committing.load())
-            continue;
-        if (g_working.load() || second)
-            stopNow();
+        // Again and again until the run has noticed: the statement may have started after the
+        // first cancel.
+        if (g_phase == Phase::Idle || g_phase == Phase::Running)
+            LibQuery::cancelRunning();
+        if (g_deadline && Clock::now() >= *g_deadline && g_phase != Phase::Committing)
+            endNow();
     }
 }
 
@@ -51,6 +110,10 @@ void install()
     sigaddset(&watched, SIGINT);
     sigaddset(&watched, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &watched, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+    if (::pipe2(g_wake, O_CLOEXEC | O_NONBLOCK) != 0)
+        g_wake[0] = g_wake[1] = -1;
+    g_installed = true;
     std::thread(watch, watched).detach();
 }
 
@@ -58,35 +121,77 @@ int requested()
 {
     if (const int signal = g_requested.load())
         return signal;
-    // A signal that has arrived but that the watching thread has not taken yet counts too: once the
-    // process runs again after a stop, the two threads race for it.
-    sigset_t pending;
-    sigemptyset(&pending);
-    if (::sigpending(&pending) == 0) {
-        for (const int signal : {SIGINT, SIGTERM}) {
-            if (sigismember(&pending, signal))
-                return signal;
-        }
-    }
-    return 0;
+    // The process may run again after a stop before the watching thread has taken the signal.
+    return signalPending() ? SIGINT : 0;
 }
 
-void setServerCall(bool working)
+void request(int signal)
 {
-    g_working.store(working);
-    // A request that came just before the call started would otherwise wait for its end.
-    if (working && g_requested.load() && !g_committing.load())
-        stopNow();
+    const std::lock_guard lock(g_lock);
+    g_requested.store(signal);
 }
 
-void setCommitting(bool committing)
+int wakeDescriptor()
 {
-    g_committing.store(committing);
+    return g_wake[0];
 }
 
-const char *stopMessage()
+void setPhase(Phase phase)
 {
-    return "norvel-pad: 已中断。改动没有提交，事务已回滚，数据库没有任何改动。\n";
+    const std::lock_guard lock(g_lock);
+    g_phase = phase;
+}
+
+Phase phase()
+{
+    const std::lock_guard lock(g_lock);
+    return g_phase;
+}
+
+void beginCommit()
+{
+    const std::lock_guard lock(g_lock);
+    if (g_requested.load() != 0 || signalPending())
+        throw EStopRequested(stopMessage(g_phase));
+    g_phase = Phase::Committing;
+}
+
+void finish(int status, const QString &message)
+{
+    const std::lock_guard lock(g_lock);
+    g_phase = Phase::Finished;
+    g_finishStatus = status;
+    g_finishMessage = encoded(QStringLiteral("\nnorvel-pad: ") + message + u'\n');
+}
+
+void setTerminal(const termios *saved)
+{
+    const std::lock_guard lock(g_lock);
+    g_haveTerminal = saved != nullptr;
+    if (saved)
+        g_terminal = *saved;
+}
+
+QString stopMessage(Phase phase)
+{
+    if (phase == Phase::Idle)
+        return QStringLiteral("已中断，没有做任何改动。");
+    return QStringLiteral("已中断。改动没有提交，事务已回滚，数据库没有任何改动。");
+}
+
+void check()
+{
+    if (requested() != 0)
+        throw EStopRequested(stopMessage(phase()));
+}
+
+void reset()
+{
+    const std::lock_guard lock(g_lock);
+    g_requested.store(0);
+    g_phase = Phase::Idle;
+    g_deadline.reset();
+    g_haveTerminal = false;
 }
 
 } // namespace Interrupts

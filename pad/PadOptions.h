@@ -8,26 +8,34 @@
 // The command line of norvel-pad.
 struct PadOptions
 {
-    QString length = QStringLiteral("9");   // as the window's field takes it
+    int length = 9;
     bool apply = false;
     bool yes = false;
-    QString changesFile;                    // empty: no record
+    QString changesFile;     // empty: no record
+    QString sheetFile;       // empty: no spreadsheet
     bool showSql = false;
-    QString dsn;                            // with user: instead of the stored settings
+    QString dsn;             // with user: instead of the stored settings
     QString user;
+    int lockTimeout = 0;     // seconds; 0: wait as long as it takes
     bool help = false;
     bool version = false;
 
-    bool overridesLogin() const { return !dsn.isNull() || !user.isNull(); }
+    bool overridesLogin() const { return !dsn.isEmpty(); }
+    // The length as the run's view hands it over.
+    QString lengthText() const { return QString::number(length); }
 };
 
 // Exit statuses (documented in --help and the manual page).
 namespace PadStatus {
 constexpr int Done = 0;            // done, nothing left alone
-constexpr int Error = 1;           // error: nothing changed
+constexpr int Error = 1;           // error, interrupt or cancelled: nothing changed
 constexpr int LeftAlone = 2;       // done, card numbers left alone (listed)
-constexpr int Usage = 64;          // wrong usage
+constexpr int CommitUnknown = 3;   // the commit did not come back: changed or not, unknown
+constexpr int Usage = 64;          // wrong usage: nothing done
 }
+
+// The shortest length norvel-pad takes (the window takes any).
+constexpr int MinimumLength = 2;
 
 // Parses the arguments (without the program name). On wrong usage returns nothing and sets
 // `error` to a one-line message.

@@ -4,11 +4,6 @@
 
 namespace {
 
-QString orUnknown(const QString &text)
-{
-    return text.isEmpty() ? QStringLiteral("(驱动没有提供)") : text;
-}
-
 // Right-aligns a figure under a heading of the given display width (a Chinese character takes two
 // columns on a terminal).
 QString cell(qint64 value, int width)
@@ -26,12 +21,23 @@ int displayWidth(const QString &text)
 
 } // namespace
 
-QString describeDatabase(const DatabaseDescription &db)
+QString describeTarget(const QString &dataSource, const ServerIdentity &server, int length)
 {
+    const bool sqlite = server.product == QStringLiteral("SQLite");
     QString text;
-    text += QStringLiteral("数据源：%1\n").arg(db.dataSource);
-    text += QStringLiteral("服务器：%1 %2\n").arg(orUnknown(db.product), db.version).trimmed() + u'\n';
-    text += QStringLiteral("数据库：%1\n").arg(orUnknown(db.database));
+    text += QStringLiteral("数据源：%1\n").arg(dataSource);
+    QString product = (server.product + u' ' + server.version).trimmed();
+    if (product.isEmpty())
+        product = QStringLiteral("(驱动没有提供)");
+    if (const QString where = server.where(); !where.isEmpty())
+        product += QStringLiteral("（%1）").arg(where);
+    text += QStringLiteral("服务器：%1\n").arg(product);
+    text += (sqlite ? QStringLiteral("数据库文件：%1\n") : QStringLiteral("数据库：%1\n")).arg(server.database);
+    if (sqlite)
+        text += QStringLiteral("登录名：（SQLite没有登录名）\n");
+    else
+        text += QStringLiteral("登录名：%1\n").arg(server.login);
+    text += QStringLiteral("借书证长度：%1\n\n").arg(length);
     return text;
 }
 
@@ -61,4 +67,11 @@ QString summarize(const PaddingReport &report, const QStringList &resultLines)
     for (const QString &line : resultLines)
         text += line + u'\n';
     return text;
+}
+
+bool nothingToChange(const PaddingReport &report)
+{
+    const PassFigures totals = report.totals();
+    return totals.readersPadded == 0 && totals.loansPadded == 0 && totals.passwordsFollowing == 0
+        && report.emptyPasswordsFilled == 0;
 }

@@ -1,23 +1,25 @@
 #pragma once
 
-#include <QString>
+#include "Console.h"
 
-#include <optional>
+// The console of the process: file descriptors 0, 1 and 2, text in the locale's encoding (GBK
+// under zh_CN.GBK, UTF-8 under the usual locales), questions on the terminal, without echo for a
+// password.
+class TerminalConsole : public Console
+{
+public:
+    TerminalConsole();
 
-// What norvel-pad needs of the terminal it may run on.
-namespace Terminal {
+    bool canAsk() const override;
+    bool showsProgress() const override;
+    int columns() const override;
 
-bool isTerminal(int fd);
-// A terminal to ask the user on: standard input and standard error are both terminals.
-bool canAsk();
-// Asks on standard error and reads a line from standard input without echoing it; nothing at the
-// end of the input.
-std::optional<QString> readHidden(const QString &prompt);
-// Asks and reads one line (echoed); nothing at the end of the input.
-std::optional<QString> readLine(const QString &prompt);
+protected:
+    bool writeOut(const QString &text, QString &why) override;
+    bool writeErr(const QString &text, QString &why) override;
+    std::optional<QString> readAnswer(bool hidden) override;
 
-// Text to standard output and standard error, UTF-8.
-void out(const QString &text);
-void err(const QString &text);
-
-} // namespace Terminal
+private:
+    bool m_inputTerminal;
+    bool m_errorTerminal;
+};

@@ -1,5 +1,6 @@
 #include "Interrupts.h"
 #include "PadCommand.h"
+#include "Terminal.h"
 
 #include "platform/CoreDumps.h"
 
@@ -16,5 +17,6 @@ int main(int argc, char **argv)
     QCoreApplication::setApplicationVersion(QStringLiteral(NORVEL_VERSION));
     QStringList arguments = QCoreApplication::arguments();
     arguments.removeFirst();
-    return runPadCommand(arguments);
+    TerminalConsole console;
+    return runPadCommand(arguments, console);
 }

@@ -2,34 +2,29 @@
 
 #include "platform/Exceptions.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-
-#include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 namespace {
 
-char g_pending[4096];
+// Rows are handed to the file in pieces of about this size.
+constexpr qsizetype FlushSize = 64 * 1024;
 
-void setPending(const QByteArray &path)
+QString headerLine()
 {
-    const size_t n = std::min(sizeof g_pending - 1, size_t(path.size()));
-    std::memcpy(g_pending, path.constData(), n);
-    g_pending[n] = '\0';
+    QStringList header;
+    for (const QString &column : ChangeRecord::Header)
+        header << ChangeRecord::field(column);
+    return header.join(u',');
+}
+
+bool startsFormula(const QString &text)
+{
+    if (text.isEmpty())
+        return false;
+    const QChar first = text.front();
+    return first == u'=' || first == u'+' || first == u'-' || first == u'@' || first == u'\t' || first == u'\r'
+        || first == u'\'';
 }
 
 } // namespace
-
-const char *ChangeRecord::pendingFile()
-{
-    return g_pending[0] ? g_pending : nullptr;
-}
 
 QString ChangeRecord::passwordText(PasswordChange change, bool reader)
 {
@@ -50,63 +45,46 @@ QString ChangeRecord::passwordText(PasswordChange change, bool reader)
 
 QString ChangeRecord::field(const QString &text)
 {
-    const bool quote = text.contains(u',') || text.contains(u'"') || text.contains(u'\r') || text.contains(u'\n')
-        || (!text.isEmpty() && (text.front() == u' ' || text.back() == u' '));
+    const QString cell = startsFormula(text) ? u'\'' + text : text;
+    const bool quote = cell.contains(u',') || cell.contains(u'"') || cell.contains(u'\r') || cell.contains(u'\n')
+        || (!cell.isEmpty() && (cell.front() == u' ' || cell.back() == u' '));
     if (!quote)
-        return text;
-    QString quoted = text;
+        return cell;
+    QString quoted = cell;
     quoted.replace(u'"', QStringLiteral("\"\""));
     return u'"' + quoted + u'"';
 }
 
-void ChangeRecord::fail(const QString &what) const
+QString ChangeRecord::cellValue(const QString &cell)
 {
-    throw EAbort(QStringLiteral("无法写入变更记录%1：%2，系统没有做任何改动").arg(m_path, what));
+    return cell.startsWith(u'\'') ? cell.mid(1) : cell;
 }
 
-ChangeRecord::ChangeRecord(const QString &path) : m_path(path)
+QByteArray ChangeRecord::signature()
 {
-    const QFileInfo info(path);
-    if (path.isEmpty() || info.isDir())
-        fail(QStringLiteral("这是一个文件夹"));
-    const QByteArray pattern = QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName()
-                                                 + QStringLiteral(".XXXXXX"));
-    QByteArray name = pattern;
-    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0)
-        fail(QString::fromLocal8Bit(std::strerror(errno)));
-    // As any new file of the user's: the permissions the umask leaves.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
-    m_file = ::fdopen(fd, "w");
-    if (!m_file) {
-        ::close(fd);
-        ::unlink(name.constData());
-        fail(QString::fromLocal8Bit(std::strerror(errno)));
-    }
-    m_temporary = name;
-    setPending(m_temporary);
-    QStringList header;
-    for (const QString &column : Header)
-        header << field(column);
-    write(header.join(u','));
+    return headerLine().toUtf8() + "\r\n";
 }
 
-ChangeRecord::~ChangeRecord()
+ChangeRecord::ChangeRecord(const QString &path) : m_file(path, QStringLiteral("变更记录"))
 {
-    if (m_file)
-        std::fclose(m_file);
-    if (!m_published && !m_temporary.isEmpty())
-        ::unlink(m_temporary.constData());
-    g_pending[0] = '\0';
+    // The header at once: a file of this name and pattern that starts otherwise is not a record.
+    m_file.write(signature());
 }
+
+ChangeRecord::~ChangeRecord() = default;
 
 void ChangeRecord::write(const QString &line)
 {
-    const QByteArray bytes = line.toUtf8() + "\r\n";
-    if (!m_file || std::fwrite(bytes.constData(), 1, size_t(bytes.size()), m_file) != size_t(bytes.size()))
-        fail(QString::fromLocal8Bit(std::strerror(errno)));
+    m_buffer += line.toUtf8();
+    m_buffer += "\r\n";
+    if (m_buffer.size() >= FlushSize)
+        flush();
+}
+
+void ChangeRecord::flush()
+{
+    m_file.write(m_buffer);
+    m_buffer.clear();
 }
 
 void ChangeRecord::add(const ChangedCard &card)
@@ -131,35 +109,19 @@ void ChangeRecord::add(const ChangedCard &card)
 
 void ChangeRecord::finish()
 {
-    if (!m_file || std::fflush(m_file) != 0 || ::fsync(::fileno(m_file)) != 0)
-        fail(QString::fromLocal8Bit(std::strerror(errno)));
+    flush();
+    m_file.sync();
 }
 
-void ChangeRecord::publish()
+bool ChangeRecord::publish(QString *why)
 {
-    // By now the run is committed: a failure here must not claim that nothing changed, and the rows
-    // stay in the temporary file.
-    const auto failAfter = [this](const QString &what) {
-        m_published = true;
-        g_pending[0] = '\0';
-        throw NorvelError(QStringLiteral("变更记录没能保存为%1（%2），记录留在%3")
-                              .arg(m_path, what, QFile::decodeName(m_temporary)));
-    };
-    if (!m_file || std::fflush(m_file) != 0 || ::fsync(::fileno(m_file)) != 0)
-        failAfter(QString::fromLocal8Bit(std::strerror(errno)));
-    const int closed = std::fclose(m_file);
-    m_file = nullptr;
-    if (closed != 0)
-        failAfter(QString::fromLocal8Bit(std::strerror(errno)));
-    const QByteArray target = QFile::encodeName(QFileInfo(m_path).absoluteFilePath());
-    if (::rename(m_temporary.constData(), target.constData()) != 0)
-        failAfter(QString::fromLocal8Bit(std::strerror(errno)));
-    m_published = true;
-    g_pending[0] = '\0';
-    // The new name on the disk too.
-    const QByteArray folder = QFile::encodeName(QFileInfo(m_path).absolutePath());
-    if (const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
+    // Every row on the disk before the name appears (a preview's record comes here without finish()).
+    try {
+        finish();
+    } catch (const NorvelError &error) {
+        if (why)
+            *why = error.message();
+        return false;
     }
+    return m_file.publish(why);
 }

@@ -1,19 +1,24 @@
 #pragma once
 
+#include "platform/RecordFile.h"
 #include "run/PaddingReport.h"
 
 #include <QString>
 #include <QStringList>
 
-#include <cstdio>
-
 // The record of what a run changed: a CSV file (UTF-8, a header row, CR LF line ends), one row per
 // changed card: old number, new number, what happened to the password (never the password itself),
 // loans moved, and whether it is a reader or a number found only in loans.
 //
-// The rows go to a temporary file beside the final one, created when the record is: a path that
-// cannot be written is refused before the run changes anything. The file appears under its name
-// only by publish(), once the run is committed; a record that is never published leaves nothing.
+// A cell that a spreadsheet would run as a formula (one that starts with "=", "+", "-", "@", a tab
+// or a carriage return) is written with an apostrophe in front, and so is a cell that starts with
+// an apostrophe itself: a program that reads the record back takes the first character off every
+// cell that starts with an apostrophe (cellValue()) and has the value exactly.
+//
+// The file follows RecordFile: a name that exists is refused, the rows go to a hidden file beside
+// it, created when the record is (a path that cannot be written is refused before the run changes
+// anything), and the file appears under its name only by publish(); a record that is never
+// published, and whose commit was not sent, leaves nothing.
 class ChangeRecord : public ChangeSink
 {
 public:
@@ -28,8 +33,14 @@ public:
     // Followed by TABLE.COLUMN: values of a column of another table padded with the loans.
     static inline const QString AlsoCategory = QStringLiteral("表");
     static QString passwordText(PasswordChange change, bool reader);
-    // One CSV field, quoted where it needs to be.
+    // One CSV field: escaped where a spreadsheet would take it for a formula, quoted where it needs
+    // to be.
     static QString field(const QString &text);
+    // The value of a cell as a CSV reader returns it (quotes already removed): the inverse of the
+    // formula escaping.
+    static QString cellValue(const QString &cell);
+    // The first bytes of every record file: its header line.
+    static QByteArray signature();
 
     // Raises EAbort (nothing changed) when the file cannot be made there.
     explicit ChangeRecord(const QString &path);
@@ -40,23 +51,21 @@ public:
     void add(const ChangedCard &card) override;
     // Every row is on the disk (raises when not).
     void finish();
-    // Puts the file in place under its name (raises when that fails).
-    void publish();
+    // The run's commit is about to be sent (see RecordFile::commitSent()).
+    void commitSent() { m_file.commitSent(); }
+    // Puts the file in place under its name; false with the reason when that fails (the rows then
+    // stay in keptPath()).
+    bool publish(QString *why = nullptr);
 
-    const QString &path() const { return m_path; }
+    const QString &path() const { return m_file.path(); }
+    QString keptPath() const { return m_file.keptPath(); }
     qint64 rows() const { return m_rows; }
-
-    // The temporary file while it exists, for a signal handler that must leave nothing behind
-    // (a plain C string: it may be read at any time).
-    static const char *pendingFile();
 
 private:
     void write(const QString &line);
-    void fail(const QString &what) const;
+    void flush();
 
-    QString m_path;
-    QByteArray m_temporary;
-    std::FILE *m_file = nullptr;
+    RecordFile m_file;
+    QByteArray m_buffer;
     qint64 m_rows = 0;
-    bool m_published = false;
 };

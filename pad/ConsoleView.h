@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -30,6 +31,11 @@ public:
 
     // Hands the run the statement observer.
     void attach(PaddingRun &run);
+    // The same observer for another kind of run (the undo).
+    std::function<void(const QString &)> observer()
+    {
+        return [this](const QString &text) { statement(text); };
+    }
     const QStringList &resultLines() const { return m_lines; }
 
     QString lengthText() const override { return m_length; }

@@ -55,10 +55,16 @@ std::optional<PadOptions> parsePadOptions(const QStringList &arguments, QString 
     const QCommandLineOption dsn(QStringLiteral("dsn"), {}, QStringLiteral("name"));
     const QCommandLineOption user(QStringLiteral("user"), {}, QStringLiteral("name"));
     const QCommandLineOption lockTimeout(QStringLiteral("lock-timeout"), {}, QStringLiteral("seconds"));
+    const QCommandLineOption also(QStringLiteral("also"), {}, QStringLiteral("table.column"));
+    const QCommandLineOption noScan(QStringLiteral("no-scan"));
+    const QCommandLineOption undo(QStringLiteral("undo"), {}, QStringLiteral("record"));
+    const QCommandLineOption partial(QStringLiteral("partial"));
+    const QCommandLineOption databaseMoved(QStringLiteral("database-moved"));
+    const QCommandLineOption runs(QStringLiteral("runs"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringLiteral("version"));
-    const QList<QCommandLineOption> withValue{length, changes, sheet, dsn, user, lockTimeout};
-    const QList<QCommandLineOption> flags{apply, yes, sql, help, version};
+    const QList<QCommandLineOption> withValue{length, changes, sheet, dsn, user, lockTimeout, also, undo};
+    const QList<QCommandLineOption> flags{apply, yes, sql, help, version, noScan, partial, databaseMoved, runs};
 
     QCommandLineParser parser;
     parser.addOptions(withValue + flags);
@@ -74,7 +80,7 @@ std::optional<PadOptions> parsePadOptions(const QStringList &arguments, QString 
     QStringList seen;
     for (const QString &name : parser.optionNames()) {
         const QString option = name == QStringLiteral("h") ? QStringLiteral("help") : name;
-        if (seen.contains(option)) {
+        if (seen.contains(option) && option != QStringLiteral("also")) {
             error = QStringLiteral("选项%1给了不止一次").arg(written(option));
             return std::nullopt;
         }
@@ -124,6 +130,51 @@ std::optional<PadOptions> parsePadOptions(const QStringList &arguments, QString 
             return std::nullopt;
         }
     }
+    options.noScan = parser.isSet(noScan);
+    options.undoRecord = parser.value(undo);
+    options.partial = parser.isSet(partial);
+    options.databaseMoved = parser.isSet(databaseMoved);
+    options.runs = parser.isSet(runs);
+    options.alsoGiven = parser.isSet(also);
+    for (const QString &name : parser.values(also)) {
+        QString why;
+        const std::optional<AlsoColumn> column = AlsoColumn::parse(name, &why);
+        if (!column) {
+            error = QStringLiteral("--also %1：%2").arg(name, why);
+            return std::nullopt;
+        }
+        if (options.also.contains(*column)) {
+            error = QStringLiteral("--also %1给了不止一次").arg(name);
+            return std::nullopt;
+        }
+        options.also << *column;
+    }
+    if (options.runs) {
+        for (const QCommandLineOption &option : withValue + flags) {
+            const QString name = option.names().constLast();
+            if (name != QStringLiteral("runs") && parser.isSet(option)) {
+                error = QStringLiteral("--runs只列出处理日志，不和%1一起使用").arg(written(name));
+                return std::nullopt;
+            }
+        }
+        return options;
+    }
+    if (!options.undoRecord.isEmpty()) {
+        for (const QCommandLineOption &option : {length, also, noScan}) {
+            if (parser.isSet(option)) {
+                error = QStringLiteral("--undo按变更记录撤销（长度和一起补0的列都取自记录），不和%1一起使用")
+                            .arg(written(option.names().constFirst()));
+                return std::nullopt;
+            }
+        }
+    } else {
+        for (const QCommandLineOption &option : {partial, databaseMoved}) {
+            if (parser.isSet(option)) {
+                error = QStringLiteral("%1只和--undo一起使用").arg(written(option.names().constFirst()));
+                return std::nullopt;
+            }
+        }
+    }
     if (options.yes && !options.apply) {
         error = QStringLiteral("--yes只和--apply一起使用");
         return std::nullopt;
@@ -147,8 +198,11 @@ std::optional<PadOptions> parsePadOptions(const QStringList &arguments, QString 
 QString padHelpText()
 {
     return QStringLiteral(
-        "用法: norvel-pad [--length L] [--apply [--yes]] [--changes 文件.csv] [--sheet 文件.xlsx]\n"
-        "                 [--lock-timeout 秒数] [--sql] [--dsn 数据源 --user 登录名]\n"
+        "用法: norvel-pad [--length L] [--also 表.列]... [--no-scan] [--apply [--yes]]\n"
+        "                 [--changes 文件.csv] [--sheet 文件.xlsx] [--lock-timeout 秒数] [--sql]\n"
+        "                 [--dsn 数据源 --user 登录名]\n"
+        "       norvel-pad --undo 变更记录.csv [--partial] [--database-moved] [--apply [--yes]] ...\n"
+        "       norvel-pad --runs\n"
         "\n"
         "给读者表(lib_people.pe_id)中短于L位的借书证号前面补0到L位，借阅记录(lib_jieshu.js_libcard)随之\n"
         "改动，密码等于借书证号的读者密码随证号改动；补0后会与现有证号重复的证号不改动并列出。全部改动在\n"
@@ -165,6 +219,14 @@ QString padHelpText()
         "                      预览时是执行将写的记录\n"
         "  --sheet 文件.xlsx   同样的记录写成电子表格（全是文本单元格，保留借书证号前面的0）\n"
         "  --lock-timeout 秒数 另一个会话锁住表时最多等这么久，然后放弃（没有任何改动）；默认一直等\n"
+        "  --also 表.列        这一列也存着借书证号：按借阅记录的规则随读者一起补0（可以给多个；\n"
+        "                      不给时用连接设置中的ALSO）\n"
+        "  --no-scan           预览时不查找其他表中存着借书证号的列\n"
+        "  --undo 变更记录     按一次已提交的处理的变更记录（及旁边的.run清单）撤销它，保留此后的借阅；\n"
+        "                      默认只预览，--apply执行\n"
+        "  --partial           与--undo一起使用：有冲突的证号保持不变，其余撤销\n"
+        "  --database-moved    与--undo一起使用：数据库改了名或恢复到了别处，仍按记录撤销\n"
+        "  --runs              列出处理日志中的每次处理和撤销\n"
         "  --sql               把发给数据库的每条语句写到标准错误输出\n"
         "  --dsn 数据源        不用本机保存的连接参数，改用这个ODBC数据源...\n"
         "  --user 登录名       ...和这个数据库登录名；密码取自环境变量NORVEL_PASSWORD，\n"
@@ -173,6 +235,8 @@ QString padHelpText()
         "  --version           显示版本\n"
         "\n"
         "连接参数默认与窗口程序相同：/etc/xdg/Kestavo/Lib.conf（或XDG_CONFIG_DIRS的第一个目录下）。\n"
+        "每次执行（窗口程序的也一样）都把变更记录和清单保存在处理日志中：root是/var/lib/norvel/runs，\n"
+        "其他用户是~/.local/state/norvel/runs。\n"
         "Ctrl+C或SIGTERM在提交之前随时中止：正在执行的语句被取消，事务回滚，数据库没有任何改动。\n"
         "\n"
         "退出状态:\n"
@@ -180,6 +244,7 @@ QString padHelpText()
         "  2   完成，有证号因重复没有改动（已列出）；执行时改动已经提交\n"
         "  1   出错、中断或没有确认，数据库没有任何改动\n"
         "  3   提交时与数据库的连接出错：改动可能已经提交，也可能没有（见输出中的查看方法）\n"
+        "  4   撤销时发现冲突（已列出），没有任何改动\n"
         "  64  用法错误，什么也没有做\n"
         "预览的退出状态与执行时相同。\n");
 }

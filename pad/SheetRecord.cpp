@@ -68,8 +68,8 @@ void SheetRecord::writeRow(const QStringList &cells)
 
 void SheetRecord::add(const ChangedCard &card)
 {
-    writeRow({card.oldNumber, card.newNumber, ChangeRecord::passwordText(card.password, card.reader),
-              QString::number(card.loans), card.reader ? QStringLiteral("读者") : QStringLiteral("仅见于借阅记录")});
+    for (const QStringList &row : ChangeRecord::rowsFor(card))
+        writeRow(row);
 }
 
 void SheetRecord::finish()

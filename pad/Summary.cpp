@@ -63,6 +63,20 @@ QString summarize(const PaddingReport &report, const QStringList &resultLines)
         text += row(QString::number(pass.length), pass);
     text += row(QStringLiteral("合计"), report.totals());
     text += QStringLiteral("原为空、改为借书证号的密码：%1\n").arg(report.emptyPasswordsFilled);
+    const PassFigures totals = report.totals();
+    if (totals.loansJoined > 0)
+        text += QStringLiteral("原已在补0后的证号下、现在归属该读者的借阅记录：%1\n").arg(totals.loansJoined);
+    if (totals.alsoPadded > 0)
+        text += QStringLiteral("其他表中随读者补0的值（--also）：%1\n").arg(totals.alsoPadded);
+    if (!report.cascadingColumns.isEmpty()) {
+        text += QStringLiteral("随读者的证号由外键级联改动的列：%1\n").arg(report.cascadingColumns.join(QStringLiteral("，")));
+    }
+    if (!report.caseTwins.isEmpty()) {
+        text += QStringLiteral("警告：这个数据库区分大小写或全角半角，以下证号补0后与另一位读者的证号只差大小写或全角半角，"
+                               "处理后两者并存（在SQL Server上它们算同一个证号）：\n");
+        for (const CaseTwin &twin : report.caseTwins)
+            text += QStringLiteral("  %1 → %2（已有%3）\n").arg(twin.number, twin.padded, twin.other);
+    }
     text += u'\n';
     for (const QString &line : resultLines)
         text += line + u'\n';

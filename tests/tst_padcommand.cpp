@@ -15,6 +15,7 @@
 #include "connection/ServerIdentity.h"
 #include "run/ChangeRecord.h"
 #include "run/PaddingRun.h"
+#include "run/RunManifest.h"
 #include "support/PaddingModel.h"
 #include "support/TestEnvironment.h"
 
@@ -204,6 +205,8 @@ private slots:
         if (!haveDatabaseServer(&why))
             QSKIP(qPrintable(why));
         QVERIFY(m_dir.isValid());
+        // Every apply keeps its record in the journal: here, not in the machine's.
+        qputenv("NORVEL_JOURNAL_DIR", QFile::encodeName(m_dir.path() + QStringLiteral("/journal")));
     }
     void init()
     {
@@ -412,16 +415,33 @@ private slots:
         QCOMPARE(preview.status, 2);
         QCOMPARE(apply.status, 2);
         QVERIFY(tablesAre(Colliding, 9));
-        QVERIFY2(preview.out.contains(QStringLiteral("变更记录（执行时将写的记录）：%1/preview.csv，5行\n").arg(folder)),
+        // Five changed cards and the two readers left alone.
+        QVERIFY2(preview.out.contains(QStringLiteral("变更记录（执行时将写的记录）：%1/preview.csv，7行\n清单：%1/preview.csv.run\n").arg(folder)),
                  qPrintable(preview.out));
-        QVERIFY2(preview.out.contains(QStringLiteral("表格（执行时将写的记录）：%1/preview.xlsx，5行\n").arg(folder)),
+        QVERIFY2(preview.out.contains(QStringLiteral("表格（执行时将写的记录）：%1/preview.xlsx，7行\n").arg(folder)),
                  qPrintable(preview.out));
-        QVERIFY2(apply.out.contains(QStringLiteral("变更记录：%1/apply.csv，5行\n表格：%1/apply.xlsx，5行\n处理完成！\n").arg(folder)),
-                 qPrintable(apply.out));
+        const QRegularExpression applied(QStringLiteral("变更记录：%1/apply.csv，7行\n清单：%1/apply.csv.run\n表格：%1/apply.xlsx，7行\n"
+                                                        "处理日志：(\\S+\\.csv\\.run)\n处理完成！\n")
+                                             .arg(QRegularExpression::escape(folder)));
+        const QRegularExpressionMatch journal = applied.match(apply.out);
+        QVERIFY2(journal.hasMatch(), qPrintable(apply.out));
+        QVERIFY(journal.captured(1).startsWith(m_dir.path() + QStringLiteral("/journal/")));
         const QByteArray record = read(folder + QStringLiteral("/apply.csv"));
         QCOMPARE(read(folder + QStringLiteral("/preview.csv")), record);
         QVERIFY2(record.contains("'=1+1,00000=1+1,原为空，现为证号,1,读者\r\n"), record.constData());
-        QCOMPARE(filesIn(folder), (QStringList{"apply.csv", "apply.xlsx", "preview.csv", "preview.xlsx"}));
+        QCOMPARE(filesIn(folder), (QStringList{"apply.csv", "apply.csv.run", "apply.xlsx", "preview.csv", "preview.csv.run", "preview.xlsx"}));
+        // The manifests: what each record is, of which database, of which very file.
+        const std::optional<RunManifest> previewed = RunManifest::parse(read(folder + QStringLiteral("/preview.csv.run")));
+        const std::optional<RunManifest> made = RunManifest::parse(read(folder + QStringLiteral("/apply.csv.run")));
+        QVERIFY(previewed && made);
+        QCOMPARE(previewed->state, RunManifest::State::Preview);
+        QCOMPARE(made->state, RunManifest::State::Applied);
+        QCOMPARE(made->rows, 7);
+        QCOMPARE(made->sha256, RunManifest::sha256Of(folder + QStringLiteral("/apply.csv")));
+        QCOMPARE(made->database, m_file);
+        QCOMPARE(made->length, 9);
+        QVERIFY(made->committed.isValid() && made->runId != previewed->runId);
+        QCOMPARE(read(journal.captured(1).chopped(4)), record);
         for (const QString &name : filesIn(folder)) {
             struct stat st {};
             QVERIFY(::stat(QFile::encodeName(folder + u'/' + name).constData(), &st) == 0);
@@ -459,7 +479,7 @@ private slots:
         const QRegularExpressionMatch kept = said.match(run.err);
         QVERIFY2(kept.hasMatch(), qPrintable(run.err));
         QVERIFY(read(kept.captured(1)).startsWith(ChangeRecord::signature()));
-        QCOMPARE(read(kept.captured(1)).count("\r\n"), 6);
+        QCOMPARE(read(kept.captured(1)).count("\r\n"), 8);
         QVERIFY(!run.err.contains(QStringLiteral("没有任何改动")));
 
         // A later run with the name names that file and keeps it.
@@ -485,7 +505,7 @@ private slots:
         QCOMPARE(run.status, 0);
         QVERIFY2(run.err.contains(QStringLiteral("删除了以前一次没有提交就中断的处理留下的临时文件%1。").arg(leftover)),
                  qPrintable(run.err));
-        QCOMPARE(filesIn(folder), QStringList{QStringLiteral("r.csv")});
+        QCOMPARE(filesIn(folder), (QStringList{QStringLiteral("r.csv"), QStringLiteral("r.csv.run")}));
     }
 
     // A commit that does not come back (here SQLite cannot take its exclusive lock while a reader
@@ -520,8 +540,9 @@ private slots:
         QVERIFY(!run.err.contains(QStringLiteral("回滚")) && !run.out.contains(QStringLiteral("回滚")));
         QVERIFY(!run.out.contains(PaddingRun::FinishedMessage));
         QVERIFY2(run.out.contains(QStringLiteral("提交的结果不明。如果改动已经提交，改动如下：")), qPrintable(run.out));
-        QVERIFY2(run.out.contains(QStringLiteral("变更记录：%1，5行（未确认：见%1.unconfirmed）").arg(path)), qPrintable(run.out));
-        QCOMPARE(filesIn(folder), (QStringList{"r.csv", "r.csv.unconfirmed"}));
+        QVERIFY2(run.out.contains(QStringLiteral("变更记录：%1，7行（未确认：见%1.unconfirmed）").arg(path)), qPrintable(run.out));
+        QCOMPARE(filesIn(folder), (QStringList{"r.csv", "r.csv.run", "r.csv.unconfirmed"}));
+        QCOMPARE(RunManifest::parse(read(path + QStringLiteral(".run")))->state, RunManifest::State::Unconfirmed);
         const QString note = QString::fromUtf8(read(path + QStringLiteral(".unconfirmed")));
         QVERIFY2(note.contains(QStringLiteral("改动可能已经提交，也可能没有")) && note.contains(QStringLiteral("数据库：SQLite"))
                      && note.contains(QStringLiteral("原借书证号为“%1”").arg(example.captured(1))),

@@ -107,6 +107,13 @@ QString ServerIdentity::databaseKey() const
 {
     if (product == QStringLiteral("SQLite"))
         return QStringLiteral("sqlite:%1").arg(database);
+    return QStringLiteral("%1://%2/%3").arg(product.toLower().remove(u' '), serverKey(), database);
+}
+
+QString ServerIdentity::serverKey() const
+{
+    if (product == QStringLiteral("SQLite"))
+        return {};
     // SQL Server's own name names the instance; elsewhere the address and the port do.
     QString server = serverName;
     if (server.isEmpty()) {
@@ -114,5 +121,5 @@ QString ServerIdentity::databaseKey() const
         if (!port.isEmpty())
             server += u':' + port;
     }
-    return QStringLiteral("%1://%2/%3").arg(product.toLower().remove(u' '), server, database);
+    return server;
 }

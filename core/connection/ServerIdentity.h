@@ -33,6 +33,9 @@ struct ServerIdentity
     // A text that names the same database each time it is asked for: the database and the server's
     // name or address for PostgreSQL and SQL Server, the file for SQLite.
     QString databaseKey() const;
+    // The server's part of it: SQL Server's name, else the address (or "local") and the port; empty
+    // for SQLite.
+    QString serverKey() const;
 };
 
 // Asks the server through a LibQuery on `db` (an open connection). Raises EDatabaseError.

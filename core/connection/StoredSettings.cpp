@@ -40,6 +40,11 @@ QString StoredSettings::odbcName() const
     return TrimSetting(m_reg.ReadString(OdbcNameValue));
 }
 
+QString StoredSettings::alsoColumns() const
+{
+    return TrimSetting(m_reg.ReadString(AlsoValue));
+}
+
 QString StoredSettings::userName() const
 {
     return decoded(m_reg.ReadString(UserNameValue));

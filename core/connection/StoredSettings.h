@@ -15,6 +15,8 @@ public:
     static inline const QString OdbcNameValue = QStringLiteral("ODBCNAME");
     static inline const QString UserNameValue = QStringLiteral("USERNAME");
     static inline const QString PasswordValue = QStringLiteral("PASSWORD");
+    // Columns of other tables that the run pads with the loans: TABLE.COLUMN, separated by commas.
+    static inline const QString AlsoValue = QStringLiteral("ALSO");
 
     // Opens the settings key for reading; false when there are no settings to read. Run by root,
     // raises EUnsafeSettings when others than root may change the file or a folder above it
@@ -24,6 +26,8 @@ public:
     QString odbcName() const;
     QString userName() const;
     QString password() const;
+    // The ALSO value as it stands (empty when there is none).
+    QString alsoColumns() const;
 
     // The digit form of a login name or password as typed (trimmed first).
     static QString encoded(const QString &typed);

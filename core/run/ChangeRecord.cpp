@@ -87,22 +87,27 @@ void ChangeRecord::flush()
     m_buffer.clear();
 }
 
-void ChangeRecord::add(const ChangedCard &card)
+QList<QStringList> ChangeRecord::rowsFor(const ChangedCard &card)
 {
-    if (card.leftAlone) {
-        write(field(card.oldNumber) + u',' + field(card.newNumber) + QStringLiteral(",,0,") + LeftAloneCategory);
-        ++m_rows;
-        return;
-    }
+    if (card.leftAlone)
+        return {{card.oldNumber, card.newNumber, QString(), QStringLiteral("0"), LeftAloneCategory}};
     const QString category = !card.also.isEmpty() ? AlsoCategory + card.also : card.reader ? ReaderCategory : LoanOnlyCategory;
-    write(field(card.oldNumber) + u',' + field(card.newNumber) + u',' + field(passwordText(card.password, card.reader))
-          + u',' + QString::number(card.loans) + u',' + field(category));
-    ++m_rows;
+    QList<QStringList> rows{
+        {card.oldNumber, card.newNumber, passwordText(card.password, card.reader), QString::number(card.loans), category}};
     // The loans that were under the reader's new number before the run: they stay there when the
     // run is taken back.
-    if (card.joinedLoans > 0) {
-        write(field(card.newNumber) + u',' + field(card.newNumber) + QStringLiteral(",,") + QString::number(card.joinedLoans)
-              + u',' + JoinedCategory);
+    if (card.joinedLoans > 0)
+        rows.append({card.newNumber, card.newNumber, QString(), QString::number(card.joinedLoans), JoinedCategory});
+    return rows;
+}
+
+void ChangeRecord::add(const ChangedCard &card)
+{
+    for (const QStringList &row : rowsFor(card)) {
+        QStringList fields;
+        for (const QString &cell : row)
+            fields << field(cell);
+        write(fields.join(u','));
         ++m_rows;
     }
 }

@@ -38,6 +38,8 @@ public:
     static QString field(const QString &text);
     // The value of a cell as a CSV reader returns it (quotes already removed): the inverse of the
     // formula escaping.
+    // The rows one changed card takes, as cell values (before field()).
+    static QList<QStringList> rowsFor(const ChangedCard &card);
     static QString cellValue(const QString &cell);
     // The first bytes of every record file: its header line.
     static QByteArray signature();

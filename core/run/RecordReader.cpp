@@ -74,13 +74,6 @@ char passwordCode(const QString &text)
     return 'U';
 }
 
-// A cell as written: an apostrophe in front of what a spreadsheet would take for a formula (and of
-// an apostrophe).
-QString value(const QString &cell)
-{
-    return cell.startsWith(u'\'') ? cell.mid(1) : cell;
-}
-
 } // namespace
 
 std::optional<Result> parse(const QByteArray &content, QString *why)
@@ -107,9 +100,9 @@ std::optional<Result> parse(const QByteArray &content, QString *why)
         if (!ok || loans < 0)
             return refuse(QStringLiteral("第%1行的借阅记录数不是数字").arg(i + 1));
         ++result.rows;
-        const QString oldNumber = value(row[0]);
-        const QString newNumber = value(row[1]);
-        const QString category = value(row[4]);
+        const QString oldNumber = ChangeRecord::cellValue(row[0]);
+        const QString newNumber = ChangeRecord::cellValue(row[1]);
+        const QString category = ChangeRecord::cellValue(row[4]);
         if (category == ChangeRecord::LeftAloneCategory) {
             ++result.leftAlone;
             continue;
@@ -121,7 +114,7 @@ std::optional<Result> parse(const QByteArray &content, QString *why)
         UndoCard card;
         card.oldNumber = oldNumber;
         card.newNumber = newNumber;
-        card.password = passwordCode(value(row[2]));
+        card.password = passwordCode(ChangeRecord::cellValue(row[2]));
         card.loans = loans;
         if (category == ChangeRecord::LoanOnlyCategory) {
             card.kind = UndoCard::Kind::LoanOnly;

@@ -15,11 +15,6 @@ namespace RunJournal {
 
 namespace {
 
-QString errnoText()
-{
-    return QString::fromLocal8Bit(std::strerror(errno));
-}
-
 // Makes the folder and the ones above it; the journal's own folder gets mode 0700.
 bool makeFolder(const QString &path, QString *why)
 {
@@ -54,63 +49,10 @@ QString folder()
     return state + QStringLiteral("/norvel/runs");
 }
 
-QString writeNewFile(const QString &path, const QByteArray &content)
-{
-    const QByteArray native = QFile::encodeName(path);
-    const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return errnoText();
-    ::fchmod(fd, 0600);
-    qsizetype done = 0;
-    while (done < content.size()) {
-        const ssize_t n = ::write(fd, content.constData() + done, size_t(content.size() - done));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            const QString reason = errnoText();
-            ::close(fd);
-            ::unlink(native.constData());
-            return reason;
-        }
-        done += n;
-    }
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
-        const QString reason = errnoText();
-        ::unlink(native.constData());
-        return reason;
-    }
-    return {};
-}
-
-QString keep(const QString &recordPath, RunManifest manifest, QString *why)
+QString ensureFolder(QString *why)
 {
     const QString dir = folder();
-    if (!makeFolder(dir, why))
-        return {};
-    QFile record(recordPath);
-    if (!record.open(QIODevice::ReadOnly)) {
-        if (why)
-            *why = record.errorString();
-        return {};
-    }
-    const QByteArray content = record.readAll();
-    const QDateTime when = (manifest.committed.isValid() ? manifest.committed : manifest.started).toUTC();
-    const QString base = when.toString(QStringLiteral("yyyyMMdd-HHmmss")) + u'-'
-        + (manifest.kind == RunManifest::Kind::Undo ? QStringLiteral("undo-") : QString()) + manifest.runId.left(8);
-    const QString copy = dir + u'/' + base + QStringLiteral(".csv");
-    if (const QString reason = writeNewFile(copy, content); !reason.isEmpty()) {
-        if (why)
-            *why = QStringLiteral("%1：%2").arg(copy, reason);
-        return {};
-    }
-    manifest.record = QFileInfo(copy).fileName();
-    const QString manifestPath = RunManifest::pathFor(copy);
-    if (const QString reason = writeNewFile(manifestPath, manifest.text()); !reason.isEmpty()) {
-        if (why)
-            *why = QStringLiteral("%1：%2").arg(manifestPath, reason);
-        return {};
-    }
-    return manifestPath;
+    return makeFolder(dir, why) ? dir : QString();
 }
 
 QList<Entry> entries()

@@ -20,16 +20,12 @@ struct Entry
     QString recordPath;
 };
 
-// Keeps a copy of a record and its manifest (whose `record` names the copy); returns the
-// manifest's path there, or an empty text with the reason.
-QString keep(const QString &recordPath, RunManifest manifest, QString *why = nullptr);
+// The folder, made (with mode 0700) when it is not there; an empty text and the reason when it
+// cannot be.
+QString ensureFolder(QString *why = nullptr);
 // Every manifest in the journal, oldest first.
 QList<Entry> entries();
 // Whether an applied undo takes back the run (or undo) `runId`, itself not taken back.
 bool isUndone(const QString &runId, const QList<Entry> &entries);
-
-// Writes a new file with mode 0600 whatever the umask; never over an existing name or through a
-// link. Returns the reason when it cannot, else an empty text.
-QString writeNewFile(const QString &path, const QByteArray &content);
 
 } // namespace RunJournal

@@ -1,7 +1,10 @@
 #include "run/RunManifest.h"
 
+#include "platform/RecordFile.h"
+
 #include <QCryptographicHash>
 #include <QFile>
+#include <QFileInfo>
 #include <QUuid>
 
 #include <optional>
@@ -157,4 +160,35 @@ QString RunManifest::sha256Of(const QString &path)
 QString RunManifest::newRunId()
 {
     return QUuid::createUuid().toString(QUuid::WithoutBraces);
+}
+
+bool RunManifest::sameDatabase(const ServerIdentity &server) const
+{
+    return product == server.product && serverName == server.serverKey() && database == server.database;
+}
+
+RunManifest RunManifest::describing(Kind kind, const QString &dataSource, const ServerIdentity &server, int length)
+{
+    RunManifest manifest;
+    manifest.kind = kind;
+    manifest.runId = newRunId();
+    manifest.started = QDateTime::currentDateTimeUtc();
+    manifest.length = length;
+    manifest.dataSource = dataSource;
+    manifest.product = server.product;
+    manifest.version = server.version;
+    manifest.database = server.database;
+    manifest.serverName = server.serverKey();
+    manifest.login = server.login;
+    return manifest;
+}
+
+QString RunManifest::writeBeside(const QString &recordPath, qint64 recordRows)
+{
+    rows = recordRows;
+    sha256 = sha256Of(recordPath);
+    if (sha256.isEmpty())
+        return QStringLiteral("无法读取%1").arg(recordPath);
+    record = QFileInfo(recordPath).fileName();
+    return RecordFile::writeNew(pathFor(recordPath), text());
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "connection/ServerIdentity.h"
+
 #include <QDateTime>
 #include <QList>
 #include <QString>
@@ -37,6 +39,10 @@ struct RunManifest
     QString record;   // the CSV's file name, beside this file
 
     QString databaseIdentity() const { return serverName + u'/' + database; }
+    // Whether the server now names the database this manifest was written for.
+    bool sameDatabase(const ServerIdentity &server) const;
+    // A new manifest for a run or undo on this server: a new run identifier, started now.
+    static RunManifest describing(Kind kind, const QString &dataSource, const ServerIdentity &server, int length);
 
     QByteArray text() const;
     // Reads a manifest; nothing, with the reason, when it is not one of this program's.
@@ -46,4 +52,9 @@ struct RunManifest
     // The SHA-256 of a file, in hexadecimal; empty when it cannot be read.
     static QString sha256Of(const QString &path);
     static QString newRunId();
+
+    // Writes this manifest beside the published record `recordPath` (NAME.run, a new file, modes as
+    // RecordFile's), with the record's rows, SHA-256 and name filled in. Returns the reason when it
+    // cannot, else an empty text.
+    QString writeBeside(const QString &recordPath, qint64 recordRows);
 };

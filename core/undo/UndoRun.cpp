@@ -91,6 +91,7 @@ public:
             // Loans under the new number beyond those the run moved there were lent since.
             plan.loansSince += std::max<qint64>(taken.loans - card.loans, 0);
             m_taken << taken;
+            plan.back.append({taken.card, taken.readers, taken.loans});
         });
         // Readers under the new number whose password is not what the run made it keep theirs.
         qint64 withRunsPassword = 0;

@@ -43,6 +43,14 @@ struct UndoPlan
     qint64 loansSince = 0;
     // Readers whose password alone goes back.
     qint64 passwordsOnly = 0;
+    // Every card that goes back (its index in the record's cards), with its readers and loans.
+    struct Back
+    {
+        int card = 0;
+        qint64 readers = 0;
+        qint64 loans = 0;
+    };
+    QList<Back> back;
     // Cards that need nothing: no reader under the new number (deleted, or renumbered by staff).
     QList<int> gone;
     // Conflicts: the card (its index in the record's cards) and why.

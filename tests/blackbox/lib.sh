@@ -228,7 +228,7 @@ bb_start_program() {
     [ "${1:-}" = "--" ] && shift
     mkdir -p "$BB_DIR/home" "$BB_DIR/runtime"
     chmod 700 "$BB_DIR/runtime"
-    env -i PATH=/usr/bin:/bin HOME="$BB_DIR/home" LANG=C.UTF-8 DISPLAY="$DISPLAY" QT_QPA_PLATFORM=xcb \
+    env -i NORVEL_JOURNAL_DIR="$BB_DIR/journal" PATH=/usr/bin:/bin HOME="$BB_DIR/home" LANG=C.UTF-8 DISPLAY="$DISPLAY" QT_QPA_PLATFORM=xcb \
         XDG_RUNTIME_DIR="$BB_DIR/runtime" XDG_CONFIG_HOME="$BB_DIR/home/.config" \
         XDG_CONFIG_DIRS="${BB_CONFIG_DIRS:-$BB_DIR/xdg-config}" \
         ODBCSYSINI="${BB_ODBCSYSINI:-$BB_DIR/odbc}" ODBCINI="${BB_ODBCINI:-$BB_DIR/odbc/user-odbc.ini}" \

@@ -90,7 +90,7 @@ DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$
 dpkg-query -W -f='${Status}' norvel | grep -q 'install ok installed' || bb_fail "norvel is not installed"
 for program in norvel norvel-pad; do
     [ -x /usr/bin/$program ] || bb_fail "/usr/bin/$program is missing"
-    answer=$(env -i PATH=/usr/bin:/bin /usr/bin/$program --version 2>&1) \
+    answer=$(env -i NORVEL_JOURNAL_DIR="$BB_DIR/journal" PATH=/usr/bin:/bin /usr/bin/$program --version 2>&1) \
         || bb_fail "/usr/bin/$program --version failed: $answer"
     [ "$answer" = "$program $version" ] || bb_fail "/usr/bin/$program --version says: $answer"
 done
@@ -105,7 +105,9 @@ done
 if command -v desktop-file-validate >/dev/null; then
     desktop-file-validate "$desktop" || bb_fail "the desktop entry does not validate"
 fi
-bb_log "installed: /usr/bin/norvel and /usr/bin/norvel-pad (both answer --version), desktop entry, icons"
+[ "$(stat -c '%a %U' /var/lib/norvel/runs 2>/dev/null)" = "700 root" ] \
+    || bb_fail "the journal folder /var/lib/norvel/runs is not root's with mode 0700: $(stat -c '%a %U' /var/lib/norvel/runs 2>&1)"
+bb_log "installed: /usr/bin/norvel and /usr/bin/norvel-pad (both answer --version), desktop entry, icons, the journal folder"
 
 # Start the installed program on a demo library, with the package's example settings file as the
 # settings (its comments kept) and only the data source's name changed: a name the program would
@@ -147,8 +149,14 @@ apt_quiet remove norvel
 apt_quiet install --no-install-recommends "$deb"
 apt_quiet install --reinstall --no-install-recommends "$deb"
 [ -f "$settings/Lib.conf" ] || bb_fail "reinstalling the package removed the settings file"
-# Purged with another file beside it: the settings file goes, the folder and the other file stay.
+# Purged with another file beside it: the settings file goes, the folder and the other file stay;
+# so does a record in the journal.
+journal_record=/var/lib/norvel/runs/bb-package-$$.csv
+printf 'a record\n' >"$journal_record"
+bb_on_exit "rm -f '$journal_record'"
 apt_quiet purge norvel
+[ -f "$journal_record" ] || bb_fail "purging the package removed a record from the journal"
+rm -f "$journal_record"
 [ ! -e "$settings/Lib.conf" ] || bb_fail "purging the package left the settings file"
 [ -f "$settings/Other.conf" ] || bb_fail "purging the package removed a file that is not its own"
 # Purged alone in its folder: the folder goes too.
@@ -157,5 +165,6 @@ printf '[General]\nODBCNAME=%s\n' "$dsn" >"$settings/Lib.conf"
 apt_quiet install --no-install-recommends "$deb"
 apt_quiet purge norvel
 [ ! -e "$settings" ] || bb_fail "purging the package left the empty folder $settings"
+[ ! -e /var/lib/norvel ] || bb_fail "purging the package left the empty journal folder"
 bb_log "remove and reinstall keep /etc/xdg/Kestavo/Lib.conf; purge removes it, and its folder when empty"
 echo "PASS"

@@ -30,7 +30,7 @@ case $BACKEND in pg) LENGTH=9 ;; sqlite) LENGTH=6 ;; esac
 EXPECTED="$NV_DATA/after-$LENGTH.txt"
 dump >"$BB_DIR/before.txt"
 
-ENVIRONMENT=(env -i PATH=/usr/bin:/bin HOME="$BB_DIR" LANG=C.UTF-8 XDG_CONFIG_DIRS="$BB_CONFIG_DIRS"
+ENVIRONMENT=(env -i NORVEL_JOURNAL_DIR="$BB_DIR/journal" PATH=/usr/bin:/bin HOME="$BB_DIR" LANG=C.UTF-8 XDG_CONFIG_DIRS="$BB_CONFIG_DIRS"
              ODBCSYSINI="$BB_ODBCSYSINI" ODBCINI="$BB_ODBCINI")
 
 unchanged() {
@@ -200,7 +200,7 @@ localedef -i zh_CN -f GBK "$BB_DIR/locale/zh_CN.GBK" 2>"$BB_DIR/localedef.log" |
     bb_fail "cannot make the zh_CN.GBK locale: $(cat "$BB_DIR/localedef.log")"
 gbk() {
     set +e
-    env -i PATH=/usr/bin:/bin HOME="$BB_DIR" LOCPATH="$BB_DIR/locale" LANG=zh_CN.GBK XDG_CONFIG_DIRS="$BB_CONFIG_DIRS" \
+    env -i NORVEL_JOURNAL_DIR="$BB_DIR/journal" PATH=/usr/bin:/bin HOME="$BB_DIR" LOCPATH="$BB_DIR/locale" LANG=zh_CN.GBK XDG_CONFIG_DIRS="$BB_CONFIG_DIRS" \
         ODBCSYSINI="$BB_ODBCSYSINI" ODBCINI="$BB_ODBCINI" "$PAD" "$@" </dev/null >"$BB_DIR/out" 2>"$BB_DIR/err"
     STATUS=$?
     set -e
@@ -220,7 +220,7 @@ if [ "$BACKEND" = pg ]; then
     bb_on_exit "nv_pg -c 'drop role if exists $role' >/dev/null 2>&1"
     typed=$(printf '借书证密码' | iconv -f UTF-8 -t GBK | od -An -tx1 | tr -d ' \n' | sed 's/../\\x&/g')
     set +e
-    env -i PATH=/usr/bin:/bin HOME="$BB_DIR" LOCPATH="$BB_DIR/locale" LANG=zh_CN.GBK XDG_CONFIG_DIRS="$BB_CONFIG_DIRS" \
+    env -i NORVEL_JOURNAL_DIR="$BB_DIR/journal" PATH=/usr/bin:/bin HOME="$BB_DIR" LOCPATH="$BB_DIR/locale" LANG=zh_CN.GBK XDG_CONFIG_DIRS="$BB_CONFIG_DIRS" \
         ODBCSYSINI="$BB_ODBCSYSINI" ODBCINI="$BB_ODBCINI" \
         "$BB_PYTHON" "$BB_LIB_DIR/pty_session.py" "$BB_DIR/gbk.tty" "$role " "$typed\n" -- "$PAD" --length "$LENGTH" --dsn "$DSN" --user "$role"
     STATUS=$?

@@ -33,7 +33,7 @@ pad() {
     while [ "$1" != "--" ]; do extra+=("$1"); shift; done
     shift
     set +e
-    env -i PATH=/usr/bin:/bin HOME="$BB_DIR" LANG=C.UTF-8 XDG_CONFIG_DIRS="$BB_CONFIG_DIRS" \
+    env -i NORVEL_JOURNAL_DIR="$BB_DIR/journal" PATH=/usr/bin:/bin HOME="$BB_DIR" LANG=C.UTF-8 XDG_CONFIG_DIRS="$BB_CONFIG_DIRS" \
         ODBCSYSINI="$BB_ODBCSYSINI" ODBCINI="$BB_ODBCINI" "${extra[@]}" "$PAD" "$@" \
         </dev/null >"$BB_DIR/out" 2>"$BB_DIR/err"
     STATUS=$?
@@ -73,7 +73,7 @@ ls -A "$BB_DIR" | grep -q '^\.apply\.csv\.' && bb_fail "the record's temporary f
 bb_log "apply: the tables the window's run leaves; summary and record as the preview said"
 
 # The record against the difference of the tables.
-"$BB_PYTHON" - "$BB_DIR/before.txt" "$BB_DIR/after.txt" "$BB_DIR/apply.csv" "$BB_DIR/apply-summary.txt" <<'PY' || bb_fail "the record or the summary does not match the tables"
+"$BB_PYTHON" - "$BB_DIR/before.txt" "$BB_DIR/after.txt" "$BB_DIR/apply.csv" "$BB_DIR/apply-summary.txt" "$LENGTH" "$BB_DIR/preview-memo.txt" <<'PY' || bb_fail "the record or the summary does not match the tables"
 import csv, sys
 from collections import Counter
 def load(path):
@@ -103,6 +103,22 @@ for (old, new), n in moved.items():
     want[(old, new, '', n, '仅见于借阅记录')] += 1
 rows = list(csv.reader(open(sys.argv[3], encoding='utf-8', newline='')))
 assert rows[0] == ['原借书证号', '新借书证号', '密码', '移动的借阅记录', '类别'], rows[0]
+# Readers left alone: the collision list's numbers, each with the padded number that is taken.
+length = int(sys.argv[5])
+memo = open(sys.argv[6], encoding='utf-8').read().split('\n')
+listed = memo[memo.index([l for l in memo if l.startswith('以下条码')][0]) + 1].split() if any(l.startswith('以下条码') for l in memo) else []
+left = [r for r in rows[1:] if r[4] == '未处理（补0后与现有证号重复）']
+for r in left:
+    assert r[2] == '' and r[3] == '0' and r[1] == r[0].zfill(length), r
+    assert any(trim(c) == r[0] and ap[n][0] == c for n, (c, pw) in bp.items()), r
+if sorted(r[0] for r in left) != sorted(listed):
+    print('left alone in the record %r, in the list %r' % (sorted(r[0] for r in left), sorted(listed)), file=sys.stderr)
+    sys.exit(1)
+# Loans that were under a padded reader's new number before the run.
+joined = [r for r in rows[1:] if r[4] == '原已在新证号下的借阅记录']
+for r in joined:
+    assert r[0] == r[1] and r[2] == '' and int(r[3]) == sum(1 for c in bl.values() if trim(c) == r[0]), r
+rows = [rows[0]] + [r for r in rows[1:] if r not in left and r not in joined]
 got = Counter((r[0], r[1], r[2], int(r[3]), r[4]) for r in rows[1:])
 if got != want:
     print('record rows only in the record: %r' % sorted((got - want).elements()), file=sys.stderr)
@@ -163,7 +179,7 @@ done
 
 # On a terminal --apply asks first; anything but "yes" changes nothing.
 set +e
-printf 'no\n' | env -i PATH=/usr/bin:/bin HOME="$BB_DIR" LANG=C.UTF-8 XDG_CONFIG_DIRS="$BB_CONFIG_DIRS" \
+printf 'no\n' | env -i NORVEL_JOURNAL_DIR="$BB_DIR/journal" PATH=/usr/bin:/bin HOME="$BB_DIR" LANG=C.UTF-8 XDG_CONFIG_DIRS="$BB_CONFIG_DIRS" \
     ODBCSYSINI="$BB_ODBCSYSINI" ODBCINI="$BB_ODBCINI" \
     script -qec "$PAD --length $LENGTH --apply" /dev/null >"$BB_DIR/tty.txt" 2>&1
 STATUS=$?
@@ -212,7 +228,7 @@ server_idle() {
     bb_wait_until 60 eval '[ -z "$(nv_pg -At -c "select 1 from pg_stat_activity where datname='"'"$DB"'"' and pid <> pg_backend_pid() and state <> '"'idle'"'")" ]'
 }
 start_pad() {
-    env -i PATH=/usr/bin:/bin HOME="$BB_DIR" LANG=C.UTF-8 XDG_CONFIG_DIRS="$BB_CONFIG_DIRS" \
+    env -i NORVEL_JOURNAL_DIR="$BB_DIR/journal" PATH=/usr/bin:/bin HOME="$BB_DIR" LANG=C.UTF-8 XDG_CONFIG_DIRS="$BB_CONFIG_DIRS" \
         ODBCSYSINI="$BB_ODBCSYSINI" ODBCINI="$BB_ODBCINI" "$PAD" --apply --yes --changes "$BB_DIR/int.csv" \
         </dev/null >"$BB_DIR/out" 2>"$BB_DIR/err" &
     PAD_PID=$!

@@ -50,7 +50,7 @@ start() {
     (
         cd "$BB_DIR/work"
         ulimit -c unlimited
-        exec "${as[@]}" env -i PATH=/usr/bin:/bin HOME="$BB_DIR/home" LANG=C.UTF-8 QT_QPA_PLATFORM=offscreen \
+        exec "${as[@]}" env -i NORVEL_JOURNAL_DIR="$BB_DIR/journal" PATH=/usr/bin:/bin HOME="$BB_DIR/home" LANG=C.UTF-8 QT_QPA_PLATFORM=offscreen \
             XDG_CONFIG_DIRS="$BB_DIR/xdg-config" ODBCSYSINI="$BB_ODBCSYSINI" ODBCINI="$BB_ODBCINI" \
             NORVEL_MARKER_FILE="$MARK" "${extra[@]}" "$@"
     ) >"$BB_DIR/out" 2>"$BB_DIR/err" </dev/null &

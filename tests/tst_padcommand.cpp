@@ -742,6 +742,134 @@ private slots:
         QVERIFY2(refused.err.contains(QStringLiteral("服务器仍在执行这条语句")), qPrintable(refused.err));
         QVERIFY(tablesAre(Colliding, 0, db.connectionString()));
     }
+
+    // A committed run taken back from its record after some lending: every loan since kept (the one
+    // lent under a new number goes back with its card, the one returned stays returned), a password
+    // changed since kept, everything else as before the run; the journal lists both, and the
+    // record cannot be taken back twice.
+    void undoRoundTrip()
+    {
+        makeLibrary(Colliding);
+        const QString folder = freshFolder();
+        const QString record = folder + QStringLiteral("/run.csv");
+        QCOMPARE(pad({"--apply", "--yes", "--changes", record}).status, 2);
+        QVERIFY(tablesAre(Colliding, 9));
+        execSql(sqliteConnectionString(m_file),
+                {QStringLiteral("insert into lib_jieshu (js_libcard) values ('000000007')"),
+                 QStringLiteral("delete from lib_jieshu where js_libcard = '000000123'"),
+                 QStringLiteral("update lib_people set pe_passwd = 'new' where pe_id = '000000123'")});
+        const QStringList lentReaders = readers();
+        const QStringList lentLoans = loans();
+
+        const Outcome preview = pad({"--undo", record});
+        QCOMPARE(preview.status, 0);
+        QCOMPARE(readers(), lentReaders);
+        QCOMPARE(loans(), lentLoans);
+        QVERIFY2(preview.out.contains(QStringLiteral("撤销预览：")) && preview.out.contains(QStringLiteral("其中处理之后才借出的借阅记录：1\n"))
+                     && preview.out.contains(QStringLiteral("密码此后改过、保持不变的读者：1\n")),
+                 qPrintable(preview.out));
+
+        const QString back = folder + QStringLiteral("/undo.csv");
+        const Outcome undo = pad({"--undo", record, "--apply", "--yes", "--changes", back});
+        QCOMPARE(undo.status, 0);
+        QVERIFY2(undo.out.contains(QStringLiteral("已撤销，改动已提交：")), qPrintable(undo.out));
+        const model::Library expected = library({{"7", "7"}, {"07", "abc"}, {"123", "new"}, {"45", "45"}, {"000000045", "twin"},
+                                                 {"98765", QString()}, {"=1+1", ""}},
+                                                {"7", "7", "7", "4444", "45", "=1+1"});
+        QCOMPARE(readers(), model::canonicalReaders(expected.readers));
+        QCOMPARE(loans(), model::canonicalLoans(expected.loans));
+        const std::optional<RunManifest> undone = RunManifest::parse(read(back + QStringLiteral(".run")));
+        QVERIFY(undone && undone->kind == RunManifest::Kind::Undo && undone->state == RunManifest::State::Applied);
+        QCOMPARE(undone->undoOf, RunManifest::parse(read(record + QStringLiteral(".run")))->runId);
+
+        const Outcome runs = pad({"--runs"});
+        QCOMPARE(runs.status, 0);
+        QVERIFY2(runs.out.contains(QStringLiteral("  处理  SQLite %1  长度9  7行  已撤销\n").arg(m_file)), qPrintable(runs.out));
+        QVERIFY2(runs.out.contains(QStringLiteral("  撤销（")), qPrintable(runs.out));
+
+        const Outcome again = pad({"--undo", record, "--apply", "--yes"});
+        QCOMPARE(again.status, 1);
+        QVERIFY2(again.err.contains(QStringLiteral("这次处理已经撤销过了")), qPrintable(again.err));
+        QCOMPARE(readers(), model::canonicalReaders(expected.readers));
+
+        // The undo's own record takes the undo back: the run again, with the lending kept.
+        const Outcome redo = pad({"--undo", back, "--apply", "--yes"});
+        QCOMPARE(redo.status, 0);
+        QCOMPARE(loans(), lentLoans);
+    }
+
+    // Records the undo refuses before any change, each with its reason; and conflicts, which
+    // refuse it with status 4 unless --partial leaves those cards as they are.
+    void undoRefused_data()
+    {
+        QTest::addColumn<int>("situation");
+        QTest::addColumn<QStringList>("extra");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("a preview's record") << 0 << QStringList() << 1 << QStringLiteral("是预览的记录");
+        QTest::newRow("no manifest") << 1 << QStringList() << 1 << QStringLiteral("没有找到变更记录的清单文件");
+        QTest::newRow("an edited record") << 2 << QStringList() << 1 << QStringLiteral("SHA-256不符");
+        QTest::newRow("zeros stripped by a spreadsheet") << 3 << QStringList() << 1 << QStringLiteral("SHA-256不符");
+        QTest::newRow("another database") << 4 << QStringList() << 1 << QStringLiteral("这个记录属于另一个数据库");
+        QTest::newRow("a later run on the same cards") << 5 << QStringList() << 1 << QStringLiteral("请先撤销那一次");
+        QTest::newRow("the old number taken again") << 6 << QStringList() << 4 << QStringLiteral("原证号7现在有读者在用");
+        QTest::newRow("the old number taken again, --partial") << 6 << QStringList{"--partial"} << 0 << QString();
+    }
+    void undoRefused()
+    {
+        QFETCH(int, situation);
+        QFETCH(QStringList, extra);
+        QFETCH(int, status);
+        QFETCH(QString, message);
+        makeLibrary(Colliding);
+        const QString folder = freshFolder();
+        const QString record = folder + QStringLiteral("/run.csv");
+        const auto rewrite = [&](const QByteArray &from, const QByteArray &to) {
+            QByteArray text = read(record);
+            text.replace(from, to);
+            QFile file(record);
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(text);
+        };
+        if (situation == 0) {
+            QCOMPARE(pad({"--changes", record}).status, 2);
+        } else if (situation == 5) {
+            QCOMPARE(pad({"--apply", "--yes", "--length", "4", "--changes", record}).status, 2);
+            QCOMPARE(pad({"--apply", "--yes", "--changes", folder + QStringLiteral("/later.csv")}).status, 2);
+        } else {
+            QCOMPARE(pad({"--apply", "--yes", "--changes", record}).status, 2);
+        }
+        if (situation == 1)
+            QVERIFY(QFile::remove(record + QStringLiteral(".run")));
+        if (situation == 2)
+            rewrite("4444", "4445");
+        if (situation == 3)
+            rewrite("000000123", "123");
+        if (situation == 4)
+            makeLibrary(model::run(Colliding, 9).after);
+        if (situation == 6)
+            execSql(sqliteConnectionString(m_file), {QStringLiteral("insert into lib_people (pe_id, pe_passwd) values ('7', 'new')")});
+        const QStringList beforeReaders = readers();
+        const QStringList beforeLoans = loans();
+
+        const Outcome undo = pad(QStringList{"--undo", record, "--apply", "--yes"} + extra);
+        QCOMPARE(undo.status, status);
+        if (status != 0) {
+            QVERIFY2((undo.err + undo.out).contains(message), qPrintable(undo.err + undo.out));
+            QVERIFY2(undo.err.contains(QStringLiteral("没有做任何改动")), qPrintable(undo.err));
+            QCOMPARE(readers(), beforeReaders);
+            QCOMPARE(loans(), beforeLoans);
+            return;
+        }
+        // --partial: reader 7 (new) and 000000007 both stay, with the two loans the run moved;
+        // the rest is as before the run.
+        QVERIFY2(undo.out.contains(QStringLiteral("原证号7现在有读者在用")), qPrintable(undo.out));
+        const model::Library expected = library({{"7", "new"}, {"000000007", "000000007"}, {"07", "abc"}, {"123", ""}, {"45", "45"},
+                                                 {"000000045", "twin"}, {"98765", QString()}, {"=1+1", ""}},
+                                                {"000000007", "000000007", "123", "4444", "45", "=1+1"});
+        QCOMPARE(readers(), model::canonicalReaders(expected.readers));
+        QCOMPARE(loans(), model::canonicalLoans(expected.loans));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestPadCommand)

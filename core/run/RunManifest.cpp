@@ -65,8 +65,8 @@ QByteArray RunManifest::text() const
         {"state", QString::fromLatin1(stateName(state))},
         {"run", runId},
         {"undo_of", undoOf},
-        {"started", started.toUTC().toString(Qt::ISODate)},
-        {"committed", committed.isValid() ? committed.toUTC().toString(Qt::ISODate) : QString()},
+        {"started", started.toUTC().toString(Qt::ISODateWithMs)},
+        {"committed", committed.isValid() ? committed.toUTC().toString(Qt::ISODateWithMs) : QString()},
         {"length", QString::number(length)},
         {"dsn", dataSource},
         {"server", product},
@@ -121,8 +121,8 @@ std::optional<RunManifest> RunManifest::parse(const QByteArray &text, QString *w
     m.kind = values.value(QStringLiteral("kind")) == QStringLiteral("undo") ? Kind::Undo : Kind::Run;
     m.runId = values.value(QStringLiteral("run"));
     m.undoOf = values.value(QStringLiteral("undo_of"));
-    m.started = QDateTime::fromString(values.value(QStringLiteral("started")), Qt::ISODate);
-    m.committed = QDateTime::fromString(values.value(QStringLiteral("committed")), Qt::ISODate);
+    m.started = QDateTime::fromString(values.value(QStringLiteral("started")), Qt::ISODateWithMs);
+    m.committed = QDateTime::fromString(values.value(QStringLiteral("committed")), Qt::ISODateWithMs);
     m.length = values.value(QStringLiteral("length")).toInt();
     m.dataSource = values.value(QStringLiteral("dsn"));
     m.product = values.value(QStringLiteral("server"));

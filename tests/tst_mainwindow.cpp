@@ -4,6 +4,7 @@
 
 #include "connection/LibConnection.h"
 #include "forms/frmNorvelMain.h"
+#include "run/RunManifest.h"
 #include "shell/NorvelApplication.h"
 #include "support/MessageBoxWatcher.h"
 #include "support/PaddingModel.h"
@@ -98,6 +99,7 @@ class TestMainWindow : public QObject
     Q_OBJECT
 
     std::unique_ptr<PgDatabase> m_db;
+    QTemporaryDir m_journal;
 
     template<typename Control>
     static Control *control(const TNorvelMain &window, const char *name)
@@ -181,6 +183,9 @@ private slots:
         if (!haveDatabaseServer(&why))
             QFAIL(qPrintable(why));
         m_db = std::make_unique<PgDatabase>();
+        // Every run keeps its record in the journal: here, not in the machine's.
+        QVERIFY(m_journal.isValid());
+        qputenv("NORVEL_JOURNAL_DIR", QFile::encodeName(m_journal.path()));
     }
     void cleanupTestCase() { m_db.reset(); }
 
@@ -461,6 +466,67 @@ private slots:
         QCOMPARE(boxes.boxes().first().text, QStringLiteral("处理完成！"));
         QCOMPARE(control<QPlainTextEdit>(window, "memErr")->toPlainText(), QStringLiteral("处理成功完成!"));
         checkUnchanged(tables(), {{{"000007", "000007"}, {"123456", "x"}}, {"000007", "000008"}});
+    }
+
+    // Every run from the window is kept in the journal, as norvel-pad's are; a journal that cannot
+    // be written changes nothing the window shows. The settings' ALSO pads another table's column
+    // with the loans, its values recorded too.
+    void journalAndOtherColumns_data()
+    {
+        QTest::addColumn<bool>("writable");
+        QTest::newRow("journal written") << true;
+        QTest::newRow("journal not writable") << false;
+    }
+    void journalAndOtherColumns()
+    {
+        QFETCH(bool, writable);
+        QTemporaryDir dir;
+        const QString journal = dir.filePath(QStringLiteral("journal"));
+        if (!writable) {
+            QFile blocker(journal);
+            QVERIFY(blocker.open(QIODevice::WriteOnly));
+        }
+        qputenv("NORVEL_JOURNAL_DIR", QFile::encodeName(journal));
+        SettingsDir settings;
+        settings.writeLibFile("[General]\nODBCNAME=LibODBC\nALSO=lib_fine.fi_card\n");
+        createTables({{{"7", "7"}, {"123456", "x"}}, {"7", "8"}},
+                     {QStringLiteral("drop table if exists lib_fine"), QStringLiteral("create table lib_fine (fi_card varchar(20))"),
+                      QStringLiteral("insert into lib_fine values ('7'), ('9')")});
+        OpenLibDB connection(m_db->connectionString());
+        TNorvelMain window;
+        showAndActivate(window);
+        typeInto(control<QLineEdit>(window, "edLen"), QStringLiteral("6"));
+        MessageBoxWatcher boxes;
+        confirmAndStart(window);
+        QTRY_COMPARE(boxes.count(), 1);
+        qputenv("NORVEL_JOURNAL_DIR", QFile::encodeName(m_journal.path()));
+        QCOMPARE(boxes.boxes().first().text, QStringLiteral("处理完成！"));
+        QCOMPARE(control<QPlainTextEdit>(window, "memErr")->toPlainText(), QStringLiteral("处理成功完成!"));
+        checkUnchanged(tables(), {{{"000007", "000007"}, {"123456", "x"}}, {"000007", "000008"}});
+        QCOMPARE(m_db->rows(QStringLiteral("select fi_card from lib_fine order by fi_card")),
+                 (QList<QStringList>{{"000007"}, {"000009"}}));
+        m_db->exec({QStringLiteral("drop table lib_fine")});
+        if (!writable)
+            return;
+        const QStringList manifests = QDir(journal).entryList({QStringLiteral("*.run")}, QDir::Files);
+        QCOMPARE(manifests.size(), 1);
+        QFile file(QDir(journal).filePath(manifests.first()));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const std::optional<RunManifest> manifest = RunManifest::parse(file.readAll());
+        QVERIFY(manifest);
+        QCOMPARE(manifest->state, RunManifest::State::Applied);
+        QCOMPARE(manifest->length, 6);
+        QCOMPARE(manifest->dataSource, QStringLiteral("LibODBC"));
+        QCOMPARE(manifest->alsoColumns, QStringList{QStringLiteral("lib_fine.fi_card")});
+        // Reader 7 with its loan, loan 8 alone, and the other column's values 7 and 9.
+        QCOMPARE(manifest->sha256, RunManifest::sha256Of(QDir(journal).filePath(manifest->record)));
+        QFile record(QDir(journal).filePath(manifest->record));
+        QVERIFY(record.open(QIODevice::ReadOnly));
+        const QByteArray rows = record.readAll();
+        QCOMPARE(manifest->rows, 4);
+        QVERIFY2(rows.contains("\r\n7,000007,随证号变更,1,读者\r\n8,000008,,1,仅见于借阅记录\r\n") && rows.contains("\r\n7,000007,,1,表lib_fine.fi_card\r\n")
+                     && rows.contains("\r\n9,000009,,1,表lib_fine.fi_card\r\n"),
+                 rows.constData());
     }
 
     // A run that fails: the error box, the window as it was when the error arose (progress bar

@@ -175,6 +175,8 @@ void PaddingRun::execute(Ending ending)
             } catch (const ECommitUnknown &error) {
                 throw ECommitUnknown(CommitUnknownMessage.arg(error.message().trimmed()));
             }
+            if (m_afterCommit)
+                m_afterCommit();
         } else {
             transaction.rollBack();
         }

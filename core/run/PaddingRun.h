@@ -61,6 +61,9 @@ public:
     // Called after the last statement, just before the commit (or the preview's rollback); raising
     // there rolls the run back.
     void setBeforeCommit(std::function<void()> hook) { m_beforeCommit = std::move(hook); }
+    // Called as soon as the commit has come back, before the run shows anything (a hook that throws
+    // does not undo the commit: keep it from throwing).
+    void setAfterCommit(std::function<void()> hook) { m_afterCommit = std::move(hook); }
 
     // The zeros that pass n puts in front of a number for the length L (see PaddingStatements).
     static QString padZeros(int length, int n);
@@ -92,6 +95,7 @@ private:
     QList<int> m_passes;
     PaddingReport *m_report = nullptr;
     std::function<void()> m_beforeCommit;
+    std::function<void()> m_afterCommit;
     int m_lockTimeout = 0;
     Method m_method = Method::AsAWhole;
     QList<AlsoColumn> m_also;

@@ -2,7 +2,10 @@
 #include "ui_frmNorvelMain.h"
 
 #include "connection/LibConnection.h"
+#include "connection/StoredSettings.h"
 #include "data/DbWaitCursor.h"
+#include "data/WindowJournal.h"
+#include "platform/Exceptions.h"
 #include "forms/WindowLook.h"
 #include "shell/NorvelApplication.h"
 
@@ -50,10 +53,34 @@ void TNorvelMain::btLTAddClick()
     if (!ui->cbBackup->isChecked())
         return;
     NorvelApplication::handle([this] {
+        // The settings' other columns to pad with the loans, as norvel-pad reads them.
+        QList<AlsoColumn> also;
+        QString dataSource;
+        if (StoredSettings settings; settings.open()) {
+            dataSource = settings.odbcName();
+            QString why;
+            const std::optional<QList<AlsoColumn>> columns = AlsoColumn::parseList(settings.alsoColumns(), &why);
+            if (!columns)
+                throw EAbort(QStringLiteral("%1: %2").arg(StoredSettings::AlsoValue, why));
+            also = *columns;
+        }
         PaddingRun run(qrTmp, *this);
         // Each statement may keep the server busy for a long time: the bar shows the exact position first.
         run.setStatementObserver([this](const QString &) { paintProgress(); });
-        run.execute();
+        run.setAlsoColumns(also);
+        // Every applied run is kept in the journal, without a word in the window.
+        WindowJournal journal(QSqlDatabase::database(LibConnection::DatabaseName, false), dataSource, lengthText(), also);
+        PaddingReport report(journal.sink());
+        if (journal.sink())
+            run.setReport(&report);
+        run.setBeforeCommit([&journal] { journal.beforeCommit(); });
+        run.setAfterCommit([&journal] { journal.afterCommit(true); });
+        try {
+            run.execute();
+        } catch (const ECommitUnknown &) {
+            journal.afterCommit(false);
+            throw;
+        }
     });
 }
 

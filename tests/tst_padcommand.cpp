@@ -870,6 +870,39 @@ private slots:
         QCOMPARE(readers(), model::canonicalReaders(expected.readers));
         QCOMPARE(loans(), model::canonicalLoans(expected.loans));
     }
+
+    // Another table's column holding card numbers: the preview names it with its counts; --also
+    // pads it with the loans (and names it no more); --no-scan does not look.
+    void otherColumns()
+    {
+        makeLibrary(Clean);
+        execSql(sqliteConnectionString(m_file), {QStringLiteral("create table lib_fine (fi_card varchar(20), fi_sum integer)"),
+                                                 QStringLiteral("insert into lib_fine values ('7', 1), ('7', 2), ('123', 3), ('5', 4)")});
+        const QString warning = QStringLiteral("警告：以下其他表的列中存有这次要补0的借书证号");
+        const Outcome preview = pad({});
+        QCOMPARE(preview.status, 0);
+        QVERIFY2(preview.out.contains(warning) && preview.out.contains(QStringLiteral("\n  lib_fine.fi_card：3行，2个证号\n")),
+                 qPrintable(preview.out));
+        const Outcome unscanned = pad({"--no-scan"});
+        QVERIFY2(!unscanned.out.contains(warning), qPrintable(unscanned.out));
+
+        const Outcome carried = pad({"--also", "lib_fine.fi_card"});
+        QVERIFY2(!carried.out.contains(warning), qPrintable(carried.out));
+        QVERIFY2(carried.out.contains(QStringLiteral("随读者一起补0的其他列：lib_fine.fi_card\n"))
+                     && carried.out.contains(QStringLiteral("其他表中随读者补0的值（--also）：4\n")),
+                 qPrintable(carried.out.mid(carried.out.indexOf(QStringLiteral("合计")))));
+        const QString folder = freshFolder();
+        QCOMPARE(pad({"--also", "lib_fine.fi_card", "--apply", "--yes", "--changes", folder + QStringLiteral("/r.csv")}).status, 0);
+        QCOMPARE(selectRows(sqliteConnectionString(m_file), QStringLiteral("select fi_card from lib_fine order by fi_sum")),
+                 (QList<QStringList>{{"000000007"}, {"000000007"}, {"000000123"}, {"000000005"}}));
+        QCOMPARE(RunManifest::parse(read(folder + QStringLiteral("/r.csv.run")))->alsoColumns, QStringList{"lib_fine.fi_card"});
+
+        // Taken back with the run: the column's values too.
+        QCOMPARE(pad({"--undo", folder + QStringLiteral("/r.csv"), "--apply", "--yes"}).status, 0);
+        QCOMPARE(selectRows(sqliteConnectionString(m_file), QStringLiteral("select fi_card from lib_fine order by fi_sum")),
+                 (QList<QStringList>{{"7"}, {"7"}, {"123"}, {"5"}}));
+        QVERIFY(tablesAre(Clean, 0));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestPadCommand)

@@ -46,7 +46,7 @@ unchanged() {
 
 # The summary of a run: from the table's heading to the collision lines, without the record line.
 summary_of() {
-    sed -n '/长度  补0的读者/,$p' "$1" | grep -v -e '^变更记录' -e '^要执行' -e '^处理完成！$'
+    sed -n '/长度  补0的读者/,$p' "$1" | grep -v -e '^变更记录' -e '^清单：' -e '^处理日志：' -e '^要执行' -e '^处理完成！$'
 }
 
 # --- A preview, then the apply with a record ---------------------------------------------------------
@@ -138,8 +138,23 @@ if found != figures:
 print('%d record rows and the summary totals match the tables' % sum(got.values()), file=sys.stderr)
 PY
 
+# --- Taken back from its record: the tables as before the run (trailing blanks never counted) -------
+untrailed() { sed 's/ *|/|/g; s/ *$//' "$1"; }
+pad -- --undo "$BB_DIR/apply.csv"
+[ "$STATUS" = 0 ] || bb_fail "the undo's preview ended with $STATUS: $(cat "$BB_DIR/err")"
+dump | cmp -s - "$BB_DIR/after.txt" || bb_fail "the undo's preview changed the tables"
+pad -- --undo "$BB_DIR/apply.csv" --apply --yes
+[ "$STATUS" = 0 ] || bb_fail "the undo ended with $STATUS: $(cat "$BB_DIR/err")"
+dump >"$BB_DIR/undone.txt"
+diff -u <(untrailed "$BB_DIR/before.txt") <(untrailed "$BB_DIR/undone.txt") >&2 || bb_fail "the undo did not give back the tables as they were"
+pad -- --runs
+grep -q '  已撤销$' "$BB_DIR/out" || bb_fail "--runs does not list the run as taken back: $(cat "$BB_DIR/out")"
+pad -- --undo "$BB_DIR/apply.csv" --apply --yes
+[ "$STATUS" = 1 ] && grep -q '这次处理已经撤销过了' "$BB_DIR/err" || bb_fail "a second undo: status $STATUS: $(cat "$BB_DIR/err")"
+bb_log "undo: the tables as before the run, listed as taken back, not taken back twice"
+
 # --- Bad input: a clear message, the status, no change, no record -------------------------------------
-rm -f "$BB_DIR"/*.csv
+rm -f "$BB_DIR"/*.csv "$BB_DIR"/*.csv.run
 # Back to the library as it was.
 case $BACKEND in
     pg) nv_pg -c "DROP DATABASE $DB WITH (FORCE)"; nv_pg -c "CREATE DATABASE $DB"

@@ -11,6 +11,7 @@
 #   (PostgreSQL) a commit that does not come back (the server ends the session while the commit
 #   waits for a synchronous standby that does not exist): status 3, the record in place marked
 #   unconfirmed, the database committed;
+#   (PostgreSQL) two applies at once: the second waits for the first's commit and finds nothing left;
 #   a GBK locale: what the command writes is GBK.
 #
 #   pad-outcomes.sh --pad PROGRAM --backend pg|sqlite
@@ -136,6 +137,37 @@ if [ "$BACKEND" = pg ]; then
     unchanged "--lock-timeout 2"
     no_record lt.csv "--lock-timeout 2"
     bb_log "--lock-timeout 2: gave up after ${took} ms, '$(head -n1 "$BB_DIR/err")'"
+fi
+
+# --- Two applies at once (PostgreSQL): the second waits for the first's commit, then finds nothing
+# left to do, and its record and summary say so ------------------------------------------------------
+if [ "$BACKEND" = pg ]; then
+    hold_lock
+    for run in first second; do
+        "${ENVIRONMENT[@]}" "$PAD" --length "$LENGTH" --apply --yes --changes "$BB_DIR/$run.csv" \
+            </dev/null >"$BB_DIR/$run.out" 2>"$BB_DIR/$run.err" &
+        eval "${run}_pid=$!"
+    done
+    bb_wait_until 30 eval '[ "$(nv_pg -At -c "select count(*) from pg_stat_activity where datname='"'$DB'"' and wait_event_type='"'Lock'"'")" -ge 2 ]' \
+        || bb_fail "two applies: they do not both wait for the desk's lock"
+    release_lock
+    set +e; wait "$first_pid"; first_status=$?; wait "$second_pid"; second_status=$?; set -e
+    [ "$first_status" = 2 ] && [ "$second_status" = 2 ] \
+        || bb_fail "two applies: status $first_status and $second_status: $(cat "$BB_DIR/first.err" "$BB_DIR/second.err")"
+    dump >"$BB_DIR/both.txt"
+    nv_expect_tables "$EXPECTED" "$BB_DIR/both.txt"
+    # One record holds every change; the other only the readers left alone, and its totals are 0.
+    changes() { grep -vc -e ',未处理（补0后与现有证号重复）' -e '^原借书证号' "$1" || true; }
+    totals() { grep '^ *合计' "$1" | tr -s ' ' | cut -d' ' -f3-; }
+    if [ "$(changes "$BB_DIR/first.csv")" = 0 ]; then idle=first; busy=second; else idle=second; busy=first; fi
+    [ "$(changes "$BB_DIR/$idle.csv")" = 0 ] && [ "$(changes "$BB_DIR/$busy.csv")" -gt 0 ] \
+        || bb_fail "two applies: both records list changes: $(cat "$BB_DIR/first.csv" "$BB_DIR/first.out" "$BB_DIR/second.csv" "$BB_DIR/second.out")"
+    [ "$(totals "$BB_DIR/$idle.out")" = "0 0 $(totals "$BB_DIR/$busy.out" | cut -d' ' -f3) 0" ] \
+        || bb_fail "two applies: the one that waited claims changes: $(totals "$BB_DIR/$idle.out")"
+    grep -q '^原为空、改为借书证号的密码：0$' "$BB_DIR/$idle.out" || bb_fail "two applies: the one that waited claims passwords"
+    bb_log "two applies at once: the $idle waited for the $busy's commit and found nothing left to do"
+    fresh_library
+    rm -f "$BB_DIR"/first.* "$BB_DIR"/second.*
 fi
 
 # --- Ctrl+C at a question on a terminal ---------------------------------------------------------------

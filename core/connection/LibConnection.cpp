@@ -52,7 +52,13 @@ void LibConnection::open(const Login &login)
     const OdbcLoginText text = odbcLoginText(kind, login.user, login.password, login.alias, pqopt);
 
     QSqlDatabase db = database();
-    db.setDatabaseName(login.alias);
+    // psqlODBC wraps every statement of a transaction in a savepoint of its own unless told to roll
+    // back whole transactions on errors (the "7.4-1" form of Protocol): a run or undo is all or
+    // nothing and never goes on after a failed statement, so the savepoints would only cost
+    // time. What the data source sets for it does not count here. (Qt puts "DSN=" in front; the
+    // name has been checked to hold no ";", "=" or braces.)
+    const bool postgres = kind == OdbcDriverKind::PostgreSQL && !login.alias.isEmpty();
+    db.setDatabaseName(postgres ? login.alias + QStringLiteral(";Protocol=7.4-1") : login.alias);
     db.setUserName(text.user);
     db.setPassword(text.password);
     db.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=%1").arg(LoginTimeoutSeconds));

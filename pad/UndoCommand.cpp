@@ -41,7 +41,10 @@ QString describePlan(const QList<UndoCard> &cards, const UndoPlan &plan)
 {
     QMap<int, std::pair<qint64, qint64>> perLength;
     for (const UndoPlan::Back &back : plan.back) {
-        auto &figures = perLength[int(cards.at(back.card).oldNumber.size())];
+        const UndoCard &card = cards.at(back.card);
+        if (card.oldNumber == card.newNumber)
+            continue;   // a password only: counted below
+        auto &figures = perLength[int(card.oldNumber.size())];
         figures.first += back.readers;
         figures.second += back.loans;
     }

@@ -152,7 +152,7 @@ expect_dumpable() {
 # The check works: a process of the same user that did nothing about it is dumpable (bash reports
 # its "Quit (core dumped)").
 start nobody -- /bin/sleep 60
-bb_wait_until 10 test "$(stat -c %u "/proc/$PID" 2>/dev/null)" = "$NOBODY_UID" ||
+bb_wait_until 10 eval '[ "$(stat -c %u "/proc/$PID" 2>/dev/null)" = "$NOBODY_UID" ]' ||
     bb_fail "sleep did not start as nobody: /proc/$PID belongs to $(stat -c %u "/proc/$PID" 2>&1), $(grep -E '^(Name|State|Uid)' "/proc/$PID/status" 2>&1 | tr '\n\t' '  '), stderr: $(cat "$BB_DIR/err")"
 expect_dumpable yes "sleep"
 

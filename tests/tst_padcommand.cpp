@@ -903,6 +903,20 @@ private slots:
                  (QList<QStringList>{{"7"}, {"7"}, {"123"}, {"5"}}));
         QVERIFY(tablesAre(Clean, 0));
     }
+
+    // On a server that tells case apart, the preview warns of a padded number that differs from
+    // another reader's only in case; the apply does not look for them.
+    void caseTwinsWarned()
+    {
+        makeLibrary(library({{"ab12", "p"}, {"000AB12", "q"}}, {"ab12"}));
+        const Outcome preview = pad({"--length", "7"});
+        QCOMPARE(preview.status, 0);
+        QVERIFY2(preview.out.contains(QStringLiteral("只差大小写或全角半角")) && preview.out.contains(QStringLiteral("\n  ab12 → 000ab12（已有000AB12）\n")),
+                 qPrintable(preview.out));
+        const Outcome apply = pad({"--length", "7", "--apply", "--yes"});
+        QCOMPARE(apply.status, 0);
+        QVERIFY(!apply.out.contains(QStringLiteral("只差大小写")));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestPadCommand)

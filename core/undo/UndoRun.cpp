@@ -58,6 +58,8 @@ public:
         const UndoStatements undo(m_statements.cards());
         m_sql.exec(undo.createTable());
         loadCards(undo);
+        for (const QStringList &statement : undo.preparePlan())
+            m_sql.exec(statement);
         m_sql.exec(undo.plan());
 
         UndoPlan &plan = m_undo.m_plan;

@@ -39,33 +39,62 @@ QStringList UndoStatements::insertRows(int rows) const
             values.join(QStringLiteral(",\n"))};
 }
 
+QList<QStringList> UndoStatements::preparePlan() const
+{
+    if (m_sql.dialect() != Dialect::SQLite)
+        return {};
+    const QString T = table();
+    const QString cardKey = key(QStringLiteral("rtrim(p.pe_id)"));
+    const QString loanKey = key(QStringLiteral("rtrim(j.js_libcard)"));
+    const QString stillTheRuns = m_sql.compared(QStringLiteral("p.pe_passwd")) + u'=' + m_sql.compared(QStringLiteral("p.pe_id"));
+    // The key column compares as the card numbers do: its declared collation is theirs.
+    const QString keyColumn = m_sql.comparedExpression(QStringLiteral("k text")).remove(u'(').remove(u')');
+    return {{QStringLiteral("create temp table norvel_undo_readers (%1, n integer, follows integer, empties integer)").arg(keyColumn)},
+            {QStringLiteral("insert into norvel_undo_readers"),
+             QStringLiteral("select %1, count(*), sum(case when %2 then 1 else 0 end), sum(case when %3 then 1 else 0 end)")
+                 .arg(cardKey, stillTheRuns, m_sql.emptyPassword(QStringLiteral("p.pe_passwd"))),
+             QStringLiteral("from lib_people p where %1 in (select %2 from %3 union select %4 from %3) group by %1")
+                 .arg(cardKey, key(QStringLiteral("new_number")), T, key(QStringLiteral("old_number")))},
+            {QStringLiteral("create index temp.norvel_undo_readers_k on norvel_undo_readers (k)")},
+            {QStringLiteral("create temp table norvel_undo_loans (%1, n integer)").arg(keyColumn)},
+            {QStringLiteral("insert into norvel_undo_loans"),
+             QStringLiteral("select %1, count(*) from lib_jieshu j where %1 in (select %2 from %3) group by %1")
+                 .arg(loanKey, key(QStringLiteral("new_number")), T)},
+            {QStringLiteral("create index temp.norvel_undo_loans_k on norvel_undo_loans (k)")}};
+}
+
 QStringList UndoStatements::plan() const
 {
     const QString T = table();
     const QString cardKey = key(QStringLiteral("rtrim(p.pe_id)"));
     const QString loanKey = key(QStringLiteral("rtrim(j.js_libcard)"));
     const QString stillTheRuns = m_sql.compared(QStringLiteral("p.pe_passwd")) + u'=' + m_sql.compared(QStringLiteral("p.pe_id"));
-    const QStringList ctes{
-        QStringLiteral("ids as (select %1 as k from %2 union select %3 from %2)").arg(key(QStringLiteral("new_number")), T,
-                                                                                      key(QStringLiteral("old_number"))),
-        QStringLiteral("readers as (select %1 as k, count(*) as n,").arg(cardKey),
-        QStringLiteral("    sum(case when %1 then 1 else 0 end) as follows,").arg(stillTheRuns),
-        QStringLiteral("    sum(case when %1 then 1 else 0 end) as empties").arg(m_sql.emptyPassword(QStringLiteral("p.pe_passwd"))),
-        QStringLiteral("  from lib_people p where %1 in (select k from ids) group by %1),").arg(cardKey),
-        QStringLiteral("loans as (select %1 as k, count(*) as n from lib_jieshu j").arg(loanKey),
-        QStringLiteral("  where %1 in (select %2 from %3) group by %1),").arg(loanKey, key(QStringLiteral("new_number")), T),
-        QStringLiteral("expected as (select %1 as k, count(*) as n, sum(joined) as joined from %2").arg(key(QStringLiteral("new_number")), T),
-        QStringLiteral("  where kind = 'R' and old_number <> new_number group by %1),").arg(key(QStringLiteral("new_number"))),
-        QStringLiteral("f as (select u.seq, u.old_number, u.new_number, u.kind, u.pw, u.loans,"),
-        QStringLiteral("    coalesce(rn.n, 0) as under_new, coalesce(ro.n, 0) as under_old, coalesce(rn.follows, 0) as follows,"),
-        QStringLiteral("    coalesce(rn.empties, 0) as empties, coalesce(ln.n, 0) as loans_now, coalesce(e.n, 0) as expected,"),
-        QStringLiteral("    coalesce(e.joined, 0) as joined,"),
-        QStringLiteral("    row_number() over (partition by %1 order by u.seq) as rank_of_new").arg(key(QStringLiteral("u.new_number"))),
-        QStringLiteral("  from %1 u").arg(T),
-        QStringLiteral("  left join readers rn on rn.k = %1").arg(key(QStringLiteral("u.new_number"))),
-        QStringLiteral("  left join readers ro on ro.k = %1").arg(key(QStringLiteral("u.old_number"))),
-        QStringLiteral("  left join loans ln on ln.k = %1").arg(key(QStringLiteral("u.new_number"))),
-        QStringLiteral("  left join expected e on e.k = %1)").arg(key(QStringLiteral("u.new_number")))};
+    const bool sqlite = m_sql.dialect() == Dialect::SQLite;
+    const QString readersTable = sqlite ? QStringLiteral("norvel_undo_readers") : QStringLiteral("readers");
+    const QString loansTable = sqlite ? QStringLiteral("norvel_undo_loans") : QStringLiteral("loans");
+    QStringList ctes;
+    if (!sqlite) {
+        ctes << QStringLiteral("ids as (select %1 as k from %2 union select %3 from %2)").arg(key(QStringLiteral("new_number")), T,
+                                                                                             key(QStringLiteral("old_number")))
+             << QStringLiteral("readers as (select %1 as k, count(*) as n,").arg(cardKey)
+             << QStringLiteral("    sum(case when %1 then 1 else 0 end) as follows,").arg(stillTheRuns)
+             << QStringLiteral("    sum(case when %1 then 1 else 0 end) as empties").arg(m_sql.emptyPassword(QStringLiteral("p.pe_passwd")))
+             << QStringLiteral("  from lib_people p where %1 in (select k from ids) group by %1),").arg(cardKey)
+             << QStringLiteral("loans as (select %1 as k, count(*) as n from lib_jieshu j").arg(loanKey)
+             << QStringLiteral("  where %1 in (select %2 from %3) group by %1),").arg(loanKey, key(QStringLiteral("new_number")), T);
+    }
+    ctes << QStringLiteral("expected as (select %1 as k, count(*) as n, sum(joined) as joined from %2").arg(key(QStringLiteral("new_number")), T)
+         << QStringLiteral("  where kind = 'R' and old_number <> new_number group by %1),").arg(key(QStringLiteral("new_number")))
+         << QStringLiteral("f as (select u.seq, u.old_number, u.new_number, u.kind, u.pw, u.loans,")
+         << QStringLiteral("    coalesce(rn.n, 0) as under_new, coalesce(ro.n, 0) as under_old, coalesce(rn.follows, 0) as follows,")
+         << QStringLiteral("    coalesce(rn.empties, 0) as empties, coalesce(ln.n, 0) as loans_now, coalesce(e.n, 0) as expected,")
+         << QStringLiteral("    coalesce(e.joined, 0) as joined,")
+         << QStringLiteral("    row_number() over (partition by %1 order by u.seq) as rank_of_new").arg(key(QStringLiteral("u.new_number")))
+         << QStringLiteral("  from %1 u").arg(T)
+         << QStringLiteral("  left join %1 rn on rn.k = %2").arg(readersTable, key(QStringLiteral("u.new_number")))
+         << QStringLiteral("  left join %1 ro on ro.k = %2").arg(readersTable, key(QStringLiteral("u.old_number")))
+         << QStringLiteral("  left join %1 ln on ln.k = %2").arg(loansTable, key(QStringLiteral("u.new_number")))
+         << QStringLiteral("  left join expected e on e.k = %1)").arg(key(QStringLiteral("u.new_number")));
     const QStringList columns{
         QStringLiteral("select f.*,"),
         QStringLiteral("  case when f.kind = 'R' and f.old_number = f.new_number then case when f.under_new > 0 then 'P' else 'N' end"),
@@ -176,7 +205,8 @@ QStringList UndoStatements::dropTable() const
 {
     switch (m_sql.dialect()) {
     case Dialect::SQLite:
-        return {QStringLiteral("drop table if exists temp.norvel_undo_plan"), QStringLiteral("drop table if exists temp.norvel_undo")};
+        return {QStringLiteral("drop table if exists temp.norvel_undo_plan"), QStringLiteral("drop table if exists temp.norvel_undo_loans"),
+                QStringLiteral("drop table if exists temp.norvel_undo_readers"), QStringLiteral("drop table if exists temp.norvel_undo")};
     case Dialect::SqlServer:
         return {QStringLiteral("drop table #norvel_undo_plan"), QStringLiteral("drop table #norvel_undo")};
     case Dialect::PostgreSQL:

@@ -3,6 +3,7 @@
 #include "run/AlsoColumn.h"
 #include "run/CardSql.h"
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -34,6 +35,9 @@ public:
     QStringList createTable() const;
     // An insert of `rows` rows (seq, old_number, new_number, kind, pw, loans, joined).
     QStringList insertRows(int rows) const;
+    // SQLite only: the readers and loans under the record's numbers, counted into working tables of
+    // their own with an index each, which plan() joins (SQLite would scan them once per card).
+    QList<QStringList> preparePlan() const;
     QStringList plan() const;
     // Rows: action, reason, the rows, the readers under the new number, those whose password is
     // still the run's, the loans under the new number.

@@ -50,6 +50,7 @@ public:
     QStringList answers;                    // one per question; none left: the end of the input
     std::function<void()> onAsk;            // called as a question is asked
     std::function<void(int)> onProgress;    // called with the number of progress lines so far
+    std::function<void(const QString &)> onErr;   // called with every text for standard error
 
     QString out;
     QString err;
@@ -77,6 +78,8 @@ protected:
         (void)why;
         err += text;
         writes << qMakePair(2, text);
+        if (onErr)
+            onErr(text);
         if (text.startsWith(QStringLiteral("\r\033[K")) && text.size() > 4) {
             const int lines = ++progressLines;
             if (onProgress)
@@ -916,6 +919,29 @@ private slots:
         const Outcome apply = pad({"--length", "7", "--apply", "--yes"});
         QCOMPARE(apply.status, 0);
         QVERIFY(!apply.out.contains(QStringLiteral("只差大小写")));
+    }
+
+    // A stop during an undo, as during a run: the statement under way cancelled, nothing changed,
+    // no record of the undo, nothing in the journal.
+    void stopDuringUndo()
+    {
+        makeLibrary(Colliding);
+        const QString folder = freshFolder();
+        const QString record = folder + QStringLiteral("/run.csv");
+        QCOMPARE(pad({"--apply", "--yes", "--changes", record}).status, 2);
+        const int journalled = QDir(m_dir.filePath(QStringLiteral("journal"))).entryList({QStringLiteral("*.run")}).size();
+        BufferConsole console;
+        console.onErr = [](const QString &text) {
+            if (text.contains(QStringLiteral("update lib_people set pe_id = u.old_number")))
+                Interrupts::request(SIGTERM);
+        };
+        const Outcome undo = pad({"--undo", record, "--apply", "--yes", "--sql", "--changes", folder + QStringLiteral("/undo.csv")}, console);
+        QCOMPARE(undo.status, 1);
+        QVERIFY2(undo.err.endsWith(QStringLiteral("norvel-pad: 已中断。改动没有提交，事务已回滚，数据库没有任何改动。\n")),
+                 qPrintable(undo.err.right(300)));
+        QVERIFY(tablesAre(Colliding, 9));
+        QCOMPARE(filesIn(folder), (QStringList{"run.csv", "run.csv.run"}));
+        QCOMPARE(QDir(m_dir.filePath(QStringLiteral("journal"))).entryList({QStringLiteral("*.run")}).size(), journalled);
     }
 };
 

@@ -158,8 +158,9 @@ private:
     void loadCards(const UndoStatements &undo)
     {
         const QList<UndoCard> &cards = m_undo.m_cards;
-        for (qsizetype at = 0; at < cards.size(); at += UndoStatements::RowsPerInsert) {
-            const int rows = int(std::min<qsizetype>(UndoStatements::RowsPerInsert, cards.size() - at));
+        const int perInsert = undo.rowsPerInsert();
+        for (qsizetype at = 0; at < cards.size(); at += perInsert) {
+            const int rows = int(std::min<qsizetype>(perInsert, cards.size() - at));
             QStringList parameters;
             parameters.reserve(rows * UndoStatements::ParametersPerRow);
             for (int i = 0; i < rows; ++i) {

@@ -28,8 +28,9 @@ class UndoStatements
 public:
     explicit UndoStatements(const CardSql &sql) : m_sql(sql) {}
 
-    // The rows a statement of insertRows() carries, and its parameters per row.
-    static constexpr int RowsPerInsert = 200;
+    // The rows a statement of insertRows() carries (SQL Server takes at most 2,100 parameters in one
+    // statement; the others many more, and every statement is a round trip), and its parameters per row.
+    int rowsPerInsert() const { return m_sql.dialect() == CardSql::Dialect::SqlServer ? 250 : 1000; }
     static constexpr int ParametersPerRow = 7;
 
     QStringList createTable() const;

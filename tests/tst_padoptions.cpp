@@ -33,6 +33,13 @@ private slots:
         QTest::newRow("help") << QStringList{"-h"} << QStringList{"help=1"};
         QTest::newRow("help wins over the rest") << QStringList{"--help", "--length", "x"} << QStringList{"help=1"};
         QTest::newRow("version") << QStringList{"--version"} << QStringList{"version=1"};
+        QTest::newRow("other columns, repeatable") << QStringList{"--also", "lib_fine.fi_card", "--also=s.\"Hold \"\"x\"\"\".card"}
+                                                   << QStringList{"also=lib_fine.fi_card|s.Hold \"x\".card"};
+        QTest::newRow("no scan") << QStringList{"--no-scan"} << QStringList{"noScan=1"};
+        QTest::newRow("undo") << QStringList{"--undo", "r.csv"} << QStringList{"undo=r.csv"};
+        QTest::newRow("undo, partial, moved, applied") << QStringList{"--undo=r.csv", "--partial", "--database-moved", "--apply", "--yes"}
+                                                       << QStringList{"undo=r.csv", "partial=1", "moved=1", "apply=1", "yes=1"};
+        QTest::newRow("the journal") << QStringList{"--runs"} << QStringList{"runs=1"};
     }
     void accepted()
     {
@@ -53,9 +60,21 @@ private slots:
             {"user", options->user},
             {"help", QString::number(options->help)},
             {"version", QString::number(options->version)},
+            {"also", [&] {
+                 QStringList names;
+                 for (const AlsoColumn &column : options->also)
+                     names << column.name();
+                 return names.join(u'|');
+             }()},
+            {"noScan", QString::number(options->noScan)},
+            {"undo", options->undoRecord},
+            {"partial", QString::number(options->partial)},
+            {"moved", QString::number(options->databaseMoved)},
+            {"runs", QString::number(options->runs)},
         };
         const QStringList defaults{"length=9", "apply=0", "yes=0", "sql=0", "changes=", "sheet=", "lockTimeout=0",
-                                   "dsn=", "user=", "help=0", "version=0"};
+                                   "dsn=", "user=", "help=0", "version=0", "also=", "noScan=0", "undo=", "partial=0", "moved=0",
+                                   "runs=0"};
         for (const auto &[name, value] : fields) {
             QString want;
             for (const QString &pair : expected + defaults) {
@@ -84,6 +103,13 @@ private slots:
         QTest::newRow("empty data source") << QStringList{"--dsn", "", "--user", "sa"} << "选项--dsn的值是空的";
         QTest::newRow("empty user") << QStringList{"--dsn", "Lib", "--user="} << "选项--user的值是空的";
         QTest::newRow("repeated length") << QStringList{"--length", "9", "--length", "3"} << "选项--length给了不止一次";
+        QTest::newRow("a column name that is none") << QStringList{"--also", "bad..name"} << "--also bad..name：“bad..name”不是“表.字段”形式的名称";
+        QTest::newRow("a column twice") << QStringList{"--also", "a.b", "--also", "a.b"} << "--also a.b给了不止一次";
+        QTest::newRow("the journal and a run") << QStringList{"--runs", "--apply"} << "--runs只列出处理日志，不和--apply一起使用";
+        QTest::newRow("an undo with a length") << QStringList{"--undo", "r.csv", "--length", "5"} << "--undo按变更记录撤销（长度和一起补0的列都取自记录），不和--length一起使用";
+        QTest::newRow("an undo with other columns") << QStringList{"--undo", "r.csv", "--also", "a.b"} << "--undo按变更记录撤销（长度和一起补0的列都取自记录），不和--also一起使用";
+        QTest::newRow("partial without an undo") << QStringList{"--partial"} << "--partial只和--undo一起使用";
+        QTest::newRow("moved without an undo") << QStringList{"--database-moved"} << "--database-moved只和--undo一起使用";
         QTest::newRow("repeated flag") << QStringList{"--apply", "--apply"} << "选项--apply给了不止一次";
         QTest::newRow("length with a letter O") << QStringList{"--length", "9O"} << "借书证长度“9O”不是整数";
         QTest::newRow("length with a blank after") << QStringList{"--length=9 "} << "借书证长度“9 ”不是整数";

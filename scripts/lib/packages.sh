@@ -10,8 +10,9 @@ norvel_failed() {
     echo "norvel: failed (status $1) at ${3#"${ROOT:-}/"} line $4: $2" >&2
 }
 
+# libxlsxwriter's pkg-config file asks for -lz, and its -dev package does not bring zlib's.
 NORVEL_BUILD_PACKAGES=(g++ make cmake pkg-config qt6-base-dev libqt6sql6-odbc libjpeg62-turbo-dev unixodbc-dev
-                       libxlsxwriter-dev)
+                       libxlsxwriter-dev zlib1g-dev)
 NORVEL_RUN_PACKAGES=(libqt6sql6-odbc unixodbc odbc-postgresql libsqliteodbc tdsodbc fonts-wqy-microhei
                      qt6-translations-l10n qt6-qpa-plugins libgl1 libegl1 libxkbcommon-x11-0 sqlite3)
 NORVEL_TEST_PACKAGES=(postgresql postgresql-client dpkg-dev file desktop-file-utils lintian xvfb xauth xdotool x11-utils x11-xserver-utils imagemagick

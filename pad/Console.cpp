@@ -55,8 +55,7 @@ void Console::clearLocked()
 
 std::optional<QString> Console::ask(const QString &prompt, bool hidden)
 {
-    err(prompt);
-    return readAnswer(hidden);
+    return readAnswer(prompt, hidden);
 }
 
 bool Console::outFailed() const

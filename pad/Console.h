@@ -45,7 +45,9 @@ protected:
     // Writes all of the text; false with the reason when the stream fails.
     virtual bool writeOut(const QString &text, QString &why) = 0;
     virtual bool writeErr(const QString &text, QString &why) = 0;
-    virtual std::optional<QString> readAnswer(bool hidden) = 0;
+    // Shows the prompt on standard error and reads one line; a hidden answer is not echoed, and
+    // the echo is off before the prompt shows, so nothing typed after it is echoed or dropped.
+    virtual std::optional<QString> readAnswer(const QString &prompt, bool hidden) = 0;
 
 private:
     void clearLocked();

@@ -102,7 +102,7 @@ bool TerminalConsole::writeErr(const QString &text, QString &why)
     return writeAll(STDERR_FILENO, text, why);
 }
 
-std::optional<QString> TerminalConsole::readAnswer(bool hidden)
+std::optional<QString> TerminalConsole::readAnswer(const QString &prompt, bool hidden)
 {
     termios saved{};
     const bool quiet = hidden && ::tcgetattr(STDIN_FILENO, &saved) == 0;
@@ -112,11 +112,13 @@ std::optional<QString> TerminalConsole::readAnswer(bool hidden)
         termios noEcho = saved;
         noEcho.c_lflag &= ~tcflag_t(ECHO);
         noEcho.c_lflag |= ECHONL;
+        // Drops what was typed before the question; what comes after the prompt is kept.
         ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &noEcho);
     }
+    err(prompt);
     const std::optional<QByteArray> line = readLine();
     if (quiet) {
-        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        ::tcsetattr(STDIN_FILENO, TCSADRAIN, &saved);
         Interrupts::setTerminal(nullptr);
     }
     if (!line)

@@ -17,7 +17,7 @@ public:
 protected:
     bool writeOut(const QString &text, QString &why) override;
     bool writeErr(const QString &text, QString &why) override;
-    std::optional<QString> readAnswer(bool hidden) override;
+    std::optional<QString> readAnswer(const QString &prompt, bool hidden) override;
 
 private:
     bool m_inputTerminal;

@@ -87,8 +87,9 @@ protected:
         }
         return true;
     }
-    std::optional<QString> readAnswer(bool hidden) override
+    std::optional<QString> readAnswer(const QString &prompt, bool hidden) override
     {
+        Console::err(prompt);
         prompts << err.section(u'\n', -1);
         hiddenQuestions << hidden;
         if (onAsk)

@@ -106,6 +106,14 @@ QString CardSql::comparedPadded(const QString &zeros, const QString &column) con
     return withComparison(u'(' + value + u')', false);
 }
 
+QString CardSql::readerTest(const QString &compared, bool has) const
+{
+    const QString reader = this->compared(QStringLiteral("r.pe_id"));
+    if (m_dialect == Dialect::PostgreSQL)
+        return QStringLiteral("%1exists (select 1 from lib_people r where %2=%3)").arg(has ? QString() : QStringLiteral("not "), reader, compared);
+    return QStringLiteral("%1 %2in (select %3 from lib_people r)").arg(compared, has ? QString() : QStringLiteral("not "), reader);
+}
+
 QString CardSql::emptyPassword(const QString &column) const
 {
     const bool trim = m_dialect != Dialect::SqlServer && untrimmed(kindOf(column));

@@ -62,6 +62,13 @@ public:
     QString compared(const QString &column) const;
     // The padded value as compared with card numbers.
     QString comparedPadded(const QString &zeros, const QString &column) const;
+    // Whether a reader has (has not) the number `compared`, an expression compared as card numbers
+    // are: a semi-join (anti-join) on PostgreSQL; IN (NOT IN) elsewhere, which SQLite answers from a
+    // temporary index even where lib_people has none (an EXISTS with a collation on the column would
+    // read the whole table for every number). The run refuses readers without a number, so NOT IN
+    // never meets a NULL.
+    QString readerHas(const QString &compared) const { return readerTest(compared, true); }
+    QString noReaderHas(const QString &compared) const { return readerTest(compared, false); }
     // Any text expression (a trimmed card number, a value of the run's own working tables) as
     // compared with card numbers.
     QString comparedExpression(const QString &expression) const { return withComparison(u'(' + expression + u')', false); }
@@ -82,6 +89,7 @@ private:
     bool untrimmed(Kind kind) const;
     bool isCitext(Kind kind) const;
     QString withComparison(const QString &expression, bool keepsType) const;
+    QString readerTest(const QString &compared, bool has) const;
 
     Dialect m_dialect;
     Columns m_columns;

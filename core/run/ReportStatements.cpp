@@ -20,16 +20,6 @@ QStringList ReportStatements::readersWithEmptyPassword() const
                 + m_sql.len(QStringLiteral("pe_id")) + QStringLiteral(">0")};
 }
 
-QString ReportStatements::noReaderHas(const QString &compared) const
-{
-    // As the padding statements test it: an anti-join on PostgreSQL, NOT IN elsewhere.
-    if (m_sql.dialect() == Dialect::PostgreSQL) {
-        return QStringLiteral("not exists (select 1 from lib_people r where ") + m_sql.compared(QStringLiteral("r.pe_id")) + u'='
-            + compared + u')';
-    }
-    return compared + QStringLiteral(" not in (select ") + m_sql.compared(QStringLiteral("pe_id")) + QStringLiteral(" from lib_people)");
-}
-
 QString ReportStatements::readerPadded(const QString &zeros, const QString &reader) const
 {
     return m_sql.comparedPadded(zeros, reader);
@@ -54,7 +44,7 @@ QStringList ReportStatements::readersToPad(int n, const QString &zeros) const
             QStringLiteral("left join ") + loansOfLength(qint64(n) + zeros.size()) + QStringLiteral(" j on j.card = ")
                 + readerPadded(zeros, QStringLiteral("p.pe_id")),
             QStringLiteral("where ") + m_sql.len(QStringLiteral("p.pe_id")) + u'=' + QString::number(n),
-            QStringLiteral("  and ") + noReaderHas(readerPadded(zeros, QStringLiteral("p.pe_id")))};
+            QStringLiteral("  and ") + m_sql.noReaderHas(readerPadded(zeros, QStringLiteral("p.pe_id")))};
 }
 
 QStringList ReportStatements::loanOnlyCards(int n, const QString &zeros) const
@@ -63,8 +53,8 @@ QStringList ReportStatements::loanOnlyCards(int n, const QString &zeros) const
     return {QStringLiteral("select min(") + m_sql.trimmed(QStringLiteral("lib_jieshu.js_libcard")) + QStringLiteral("), count(*)"),
             QStringLiteral("from lib_jieshu"),
             QStringLiteral("where ") + m_sql.len(QStringLiteral("lib_jieshu.js_libcard")) + u'=' + QString::number(n),
-            QStringLiteral("  and ") + noReaderHas(m_sql.comparedPadded(zeros, QStringLiteral("lib_jieshu.js_libcard"))),
-            QStringLiteral("  and ") + noReaderHas(loanCard),
+            QStringLiteral("  and ") + m_sql.noReaderHas(m_sql.comparedPadded(zeros, QStringLiteral("lib_jieshu.js_libcard"))),
+            QStringLiteral("  and ") + m_sql.noReaderHas(loanCard),
             QStringLiteral("group by ") + loanCard};
 }
 
@@ -76,7 +66,7 @@ QStringList ReportStatements::alsoValues(const AlsoColumn &also, int n, const QS
     return {QStringLiteral("select min(") + m_sql.trimmed(column) + QStringLiteral("), count(*)"),
             QStringLiteral("from ") + table,
             QStringLiteral("where ") + m_sql.len(column) + u'=' + QString::number(n),
-            QStringLiteral("  and ") + noReaderHas(m_sql.comparedPadded(zeros, column)),
+            QStringLiteral("  and ") + m_sql.noReaderHas(m_sql.comparedPadded(zeros, column)),
             QStringLiteral("group by ") + value};
 }
 

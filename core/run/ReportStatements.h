@@ -41,7 +41,6 @@ public:
 
 private:
     QString readerPadded(const QString &zeros, const QString &reader) const;
-    QString noReaderHas(const QString &compared) const;
 
     const CardSql &m_sql;
 };

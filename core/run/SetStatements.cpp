@@ -11,16 +11,6 @@ bool isSqlite(const CardSql &sql)
     return sql.dialect() == Dialect::SQLite;
 }
 
-// Whether a reader has the number `compared` (a key): a semi-join on PostgreSQL; IN elsewhere, which
-// SQLite answers from a temporary index even where lib_people has none (an EXISTS with a collation
-// on the column would read the whole table for every number).
-QString readerHas(const CardSql &sql, const QString &compared)
-{
-    if (!isSqlite(sql))
-        return QStringLiteral("exists (select 1 from lib_people r where ") + sql.compared(QStringLiteral("r.pe_id")) + u'=' + compared + u')';
-    return compared + QStringLiteral(" in (select ") + sql.compared(QStringLiteral("r.pe_id")) + QStringLiteral(" from lib_people r)");
-}
-
 } // namespace
 
 QString SetStatements::zeros(const QString &count) const
@@ -104,7 +94,7 @@ QStringList SetStatements::recordAlso(const AlsoColumn &also) const
 QStringList SetStatements::blocked() const
 {
     const QString step = QStringLiteral("g.j <= ") + steps(QStringLiteral("c.n"));
-    const QString taken = QStringLiteral("where ") + readerHas(m_sql, key(zeros(QStringLiteral("12 * g.j")) + QStringLiteral(" || c.key")));
+    const QString taken = QStringLiteral("where ") + m_sql.readerHas(key(zeros(QStringLiteral("12 * g.j")) + QStringLiteral(" || c.key")));
     if (isSqlite(m_sql)) {
         return {QStringLiteral("create temp table norvel_blocked as"),
                 QStringLiteral("with recursive g(j) as (select 1 union all select j + 1 from g where j < %1)").arg(maxSteps()),
@@ -151,7 +141,7 @@ QStringList SetStatements::outcome() const
     return {QStringLiteral("create temp table norvel_outcome%1 as").arg(onCommitDrop()),
             QStringLiteral("with taken as ("),
             QStringLiteral("  select w from norvel_fates g where blocked is null"),
-            QStringLiteral("    and ") + readerHas(m_sql, keyColumn(QStringLiteral("g.w"))),
+            QStringLiteral("    and ") + m_sql.readerHas(keyColumn(QStringLiteral("g.w"))),
             QStringLiteral("  group by ") + keyColumn(QStringLiteral("w")),
             QStringLiteral(")"),
             QStringLiteral("select f.key, f.v, f.n, f.readers, f.follows, f.empties, f.loans, f.also, f.q, f.w,"),

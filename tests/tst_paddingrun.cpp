@@ -1640,7 +1640,8 @@ private slots:
                             QVERIFY2(query.exec(statement), qPrintable(query.lastError().text()));
                         if (statement.startsWith(QStringLiteral("create temp table norvel_fates"))
                             || statement.startsWith(QStringLiteral("create temp table norvel_claims"))
-                            || statement.startsWith(QStringLiteral("create temp table norvel_outcome")))
+                            || statement.startsWith(QStringLiteral("create temp table norvel_outcome"))
+                            || statement.startsWith(QStringLiteral("create temp table norvel_joined")))
                             QVERIFY(query.exec(set.analyze(statement.section(u' ', 3, 3)).join(QString())));
                     }
                     QVERIFY(db.rollback());

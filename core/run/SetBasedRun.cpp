@@ -92,8 +92,10 @@ void SetBasedRun::run(int length, QList<int> &passes, QString &collisionList)
             m_view.showProgressNow();
         }
 
-        if (recording)
+        if (recording) {
             m_sql.exec(set.joinedLoans());
+            m_sql.exec(set.analyze(QStringLiteral("norvel_joined")));
+        }
         m_sql.select(set.figures(recording), [&](const LibQuery &row) {
             Fate fate;
             fate.n = row.intValue(0);

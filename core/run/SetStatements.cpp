@@ -230,7 +230,9 @@ QStringList SetStatements::dropWorkingTables() const
 QStringList SetStatements::joinedLoans() const
 {
     const QString L = number(m_length);
+    // Only the cards that have such loans: the others' joins with it stay small.
     return {QStringLiteral("create temp table norvel_joined%1 as").arg(onCommitDrop()),
+            QStringLiteral("select key, joined from ("),
             QStringLiteral("select o.key, coalesce(a.loans, 0) + coalesce(sum(case when o.kl = %1 - o.n then o.loans else 0 end)").arg(L),
             QStringLiteral("         over (partition by %1 order by o.q range between unbounded preceding and 1 preceding), 0) as joined")
                 .arg(keyColumn(QStringLiteral("o.w"))),
@@ -238,7 +240,8 @@ QStringList SetStatements::joinedLoans() const
             QStringLiteral("left join (select ") + key(QStringLiteral("rtrim(js_libcard)")) + QStringLiteral(" as w, count(*) as loans"),
             QStringLiteral("           from lib_jieshu where ") + m_sql.len(QStringLiteral("js_libcard")) + u'=' + L,
             QStringLiteral("           group by ") + key(QStringLiteral("rtrim(js_libcard)")) + QStringLiteral(") a on ")
-                + keyColumn(QStringLiteral("a.w")) + u'=' + keyColumn(QStringLiteral("o.w"))};
+                + keyColumn(QStringLiteral("a.w")) + u'=' + keyColumn(QStringLiteral("o.w")),
+            QStringLiteral(") j where joined > 0")};
 }
 
 QStringList SetStatements::figures(bool withJoined) const
@@ -263,7 +266,10 @@ QStringList SetStatements::emptyPasswordsFilled() const
 
 QStringList SetStatements::recordReaders() const
 {
-    const QString first = QStringLiteral("row_number() over (partition by o.key order by p.pe_id) = 1");
+    // The card is its outcome row: its key is one value, so the partitions may compare it as bytes,
+    // which sorts far faster than a collation does. The first reader is the first by the collation.
+    const QString card = isSqlite(m_sql) ? QStringLiteral("o.key") : QStringLiteral("cast(o.key as text) collate \"C\"");
+    const QString first = QStringLiteral("row_number() over (partition by %1 order by p.pe_id) = 1").arg(card);
     const QString empty = m_sql.emptyPassword(QStringLiteral("p.pe_passwd"));
     return {QStringLiteral("select ") + m_sql.asText(QStringLiteral("p.pe_id")) + QStringLiteral(", o.kr,"),
             QStringLiteral("       case when ") + empty + QStringLiteral(" then 'E' when ") + m_sql.compared(QStringLiteral("p.pe_id"))

@@ -74,7 +74,8 @@ public:
 
     // For the report. The figures by card length and step (rows: n, q, cp, kr, kl, readers, loans,
     // follows, also, joined); norvel_joined first: for each card whose readers are padded, the loans under
-    // its new number before its pass (from before the run, or brought there by an earlier pass).
+    // its new number before its pass (from before the run, or brought there by an earlier pass); only
+    // the cards that have such loans.
     QStringList joinedLoans() const;
     QStringList figures(bool withJoined) const;
     // The readers whose empty password becomes their card number (one row: the count).

@@ -45,6 +45,9 @@ void LibConnection::open(const Login &login)
 {
     // Settings are data: the name may only name a data source, and the login goes to the driver
     // exactly as it is, in the form the data source's driver reads (see OdbcLogin.h).
+    // unixODBC takes an empty name for the first data source it describes, whichever that is.
+    if (login.alias.trimmed().isEmpty())
+        throw EDatabaseError(NoDataSourceMessage);
     checkDataSourceName(login.alias);
     const OdbcDriverKind kind = odbcDriverKind(odbcDriverLibrary(login.alias));
     const QString pqopt =

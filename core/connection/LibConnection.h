@@ -24,6 +24,8 @@ public:
     static inline const QString DesignUser = QStringLiteral("sa");
     // The wait for a server that does not answer is bounded (seconds; ODBC's usual login timeout).
     static constexpr int LoginTimeoutSeconds = 15;
+    // Why a login without a data source name connects to nothing.
+    static inline const QString NoDataSourceMessage = QStringLiteral("没有指定ODBC数据源：设置中的数据源名称为空");
 
     struct Login
     {

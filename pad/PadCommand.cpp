@@ -165,10 +165,8 @@ int execute(const PadOptions &options, Console &console)
     if (!options.apply) {
         const RunResult previewed = preview(&records);
         const Records::Outcome published = records.publish(Records::Kind::Preview, QStringLiteral("（执行时将写的记录）"));
-        for (const QString &line : published.lines)
-            console.out(line + u'\n');
-        for (const QString &problem : published.problems)
-            console.err(QStringLiteral("norvel-pad: %1\n").arg(problem));
+        published.printLines(console);
+        published.printProblems(console);
         console.out(QStringLiteral("要执行这些改动，请加上--apply。\n"));
         return published.problems.isEmpty() ? statusOf(previewed) : PadStatus::Error;
     }
@@ -203,12 +201,10 @@ int execute(const PadOptions &options, Console &console)
                                .arg(howToCheck, published.places.join(QStringLiteral("；"))));
         console.err(QStringLiteral("norvel-pad: %1\n").arg(*applied.commitUnknown));
         console.err(QStringLiteral("norvel-pad: 查看方法：%1\n").arg(howToCheck));
-        for (const QString &problem : published.problems)
-            console.err(QStringLiteral("norvel-pad: %1\n").arg(problem));
+        published.printProblems(console);
         console.out(QStringLiteral("提交的结果不明。如果改动已经提交，改动如下：\n"));
         console.out(summarize(applied.report, applied.lines));
-        for (const QString &line : published.lines)
-            console.out(line + u'\n');
+        published.printLines(console);
         return PadStatus::CommitUnknown;
     }
 
@@ -219,10 +215,8 @@ int execute(const PadOptions &options, Console &console)
     Interrupts::finish(status, QStringLiteral("已中断，但改动在此之前已经提交。%1").arg(places));
     console.out(QStringLiteral("已执行，改动已提交：\n"));
     console.out(summarize(applied.report, applied.lines));
-    for (const QString &line : published.lines)
-        console.out(line + u'\n');
-    for (const QString &problem : published.problems)
-        console.err(QStringLiteral("norvel-pad: %1\n").arg(problem));
+    published.printLines(console);
+    published.printProblems(console);
     if (Interrupts::requested() != 0)
         console.err(QStringLiteral("norvel-pad: 中断请求到达时改动已在提交中，改动已提交。\n"));
     console.out(PaddingRun::FinishedMessage + u'\n');

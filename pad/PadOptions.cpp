@@ -149,32 +149,34 @@ std::optional<PadOptions> parsePadOptions(const QStringList &arguments, QString 
         }
         options.also << *column;
     }
-    if (options.runs) {
-        for (const QCommandLineOption &option : withValue + flags) {
-            const QString name = option.names().constLast();
-            if (name != QStringLiteral("runs") && parser.isSet(option)) {
-                error = QStringLiteral("--runs只列出处理日志，不和%1一起使用").arg(written(name));
+    // Options that exclude others: while a rule holds, none of its options may be given. The first
+    // one given, in the rules' order, is named by its long name.
+    struct Rule
+    {
+        bool holds;
+        QList<QCommandLineOption> refused;
+        QString message;   // %1: the option as written
+    };
+    QList<QCommandLineOption> besideRuns = withValue + flags;
+    besideRuns.removeIf([](const QCommandLineOption &option) { return option.names().constLast() == QStringLiteral("runs"); });
+    const QList<Rule> rules{
+        {options.runs, besideRuns, QStringLiteral("--runs只列出处理日志，不和%1一起使用")},
+        {!options.undoRecord.isEmpty(), {length, also, noScan},
+         QStringLiteral("--undo按变更记录撤销（长度和一起补0的列都取自记录），不和%1一起使用")},
+        {options.undoRecord.isEmpty(), {partial, databaseMoved}, QStringLiteral("%1只和--undo一起使用")},
+    };
+    for (const Rule &rule : rules) {
+        if (!rule.holds)
+            continue;
+        for (const QCommandLineOption &option : rule.refused) {
+            if (parser.isSet(option)) {
+                error = rule.message.arg(written(option.names().constLast()));
                 return std::nullopt;
             }
         }
+    }
+    if (options.runs)
         return options;
-    }
-    if (!options.undoRecord.isEmpty()) {
-        for (const QCommandLineOption &option : {length, also, noScan}) {
-            if (parser.isSet(option)) {
-                error = QStringLiteral("--undo按变更记录撤销（长度和一起补0的列都取自记录），不和%1一起使用")
-                            .arg(written(option.names().constFirst()));
-                return std::nullopt;
-            }
-        }
-    } else {
-        for (const QCommandLineOption &option : {partial, databaseMoved}) {
-            if (parser.isSet(option)) {
-                error = QStringLiteral("%1只和--undo一起使用").arg(written(option.names().constFirst()));
-                return std::nullopt;
-            }
-        }
-    }
     if (options.yes && !options.apply) {
         error = QStringLiteral("--yes只和--apply一起使用");
         return std::nullopt;

@@ -1,5 +1,7 @@
 #include "Records.h"
 
+#include "Console.h"
+
 #include "platform/Exceptions.h"
 #include "platform/RecordFile.h"
 
@@ -106,6 +108,18 @@ Records::Outcome Records::publish(Kind kind, const QString &suffix, const QByteA
             outcome.lines << QStringLiteral("处理日志：%1").arg(kept);
     }
     return outcome;
+}
+
+void Records::Outcome::printLines(Console &console) const
+{
+    for (const QString &line : lines)
+        console.out(line + u'\n');
+}
+
+void Records::Outcome::printProblems(Console &console) const
+{
+    for (const QString &problem : problems)
+        console.err(QStringLiteral("norvel-pad: %1\n").arg(problem));
 }
 
 QString Records::howToCheck(int length) const

@@ -13,6 +13,8 @@
 #include <memory>
 #include <optional>
 
+class Console;
+
 // The records of one run or undo, as the one sink it writes to: the CSV (--changes) with its
 // manifest beside it, the spreadsheet (--sheet), and, for an apply, the journal's copy.
 class Records : public ChangeSink
@@ -39,6 +41,10 @@ public:
         QStringList lines;
         QStringList problems;
         QStringList places;   // where each file is now
+
+        // The lines on standard output; the problems on standard error, each as norvel-pad's.
+        void printLines(Console &console) const;
+        void printProblems(Console &console) const;
     };
 
     enum class Kind { Preview, Applied, Unconfirmed };

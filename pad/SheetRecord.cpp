@@ -17,7 +17,7 @@ void SheetRecord::fail(const QString &what) const
     throw EAbort(QStringLiteral("无法写入表格%1：%2，系统没有做任何改动").arg(m_file.path(), what));
 }
 
-SheetRecord::SheetRecord(const QString &path) : m_file(path, QStringLiteral("表格"))
+SheetRecord::SheetRecord(const QString &path) : RecordFileSink(path, QStringLiteral("表格"))
 {
     // The library writes the file when the workbook is closed, by name: the name of the open file
     // itself, so that nothing put in the hidden file's place meanwhile is written.
@@ -83,16 +83,4 @@ void SheetRecord::finish()
         fail(QString::fromUtf8(lxw_strerror(error)));
     m_file.sync();
     m_finished = true;
-}
-
-bool SheetRecord::publish(QString *why)
-{
-    try {
-        finish();
-    } catch (const NorvelError &error) {
-        if (why)
-            *why = error.message();
-        return false;
-    }
-    return m_file.publish(why);
 }

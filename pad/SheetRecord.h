@@ -1,7 +1,6 @@
 #pragma once
 
-#include "platform/RecordFile.h"
-#include "run/PaddingReport.h"
+#include "run/RecordFileSink.h"
 
 #include <QString>
 
@@ -14,7 +13,7 @@ struct lxw_format;
 // leading zeros of "000001042", shows the Chinese, and runs nothing that looks like a formula. The
 // file follows the same rules as the CSV (RecordFile): never over an existing name, readable by its
 // owner only, under its name only after the commit.
-class SheetRecord : public ChangeSink
+class SheetRecord : public RecordFileSink
 {
 public:
     // What an .xlsx file starts with (a ZIP archive).
@@ -23,30 +22,20 @@ public:
     // Raises EAbort (nothing changed) when the file cannot be made there.
     explicit SheetRecord(const QString &path);
     ~SheetRecord() override;
-    SheetRecord(const SheetRecord &) = delete;
-    SheetRecord &operator=(const SheetRecord &) = delete;
 
     // Raises EAbort when the sheet is full (a spreadsheet holds 1,048,576 rows).
     void add(const ChangedCard &card) override;
-    // Writes the workbook into the file and puts it on the disk (raises when that fails).
-    void finish();
-    void commitSent() { m_file.commitSent(); }
-    // As ChangeRecord::publish(); a sheet not finished yet is finished first.
-    bool publish(QString *why = nullptr);
-
-    const QString &path() const { return m_file.path(); }
-    QString keptPath() const { return m_file.keptPath(); }
-    qint64 rows() const { return m_rows; }
+    // Writes the workbook into the file and puts it on the disk (raises when that fails); a second
+    // call does nothing.
+    void finish() override;
 
 private:
     void writeRow(const QStringList &cells);
     [[noreturn]] void fail(const QString &what) const;
 
-    RecordFile m_file;
     lxw_workbook *m_book = nullptr;
     lxw_worksheet *m_sheet = nullptr;
     lxw_format *m_text = nullptr;
     lxw_format *m_heading = nullptr;
-    qint64 m_rows = 0;
     bool m_finished = false;
 };

@@ -183,10 +183,8 @@ int runUndo(const PadOptions &options, Console &console)
         console.out(QStringLiteral("\n"));
         if (!options.apply) {
             const Records::Outcome published = records.publish(Records::Kind::Preview, QStringLiteral("（执行时将写的记录）"));
-            for (const QString &line : published.lines)
-                console.out(line + u'\n');
-            for (const QString &problem : published.problems)
-                console.err(QStringLiteral("norvel-pad: %1\n").arg(problem));
+            published.printLines(console);
+            published.printProblems(console);
             console.out(QStringLiteral("要执行撤销，请加上--apply。\n"));
             return published.problems.isEmpty() ? PadStatus::Done : PadStatus::Error;
         }
@@ -209,12 +207,10 @@ int runUndo(const PadOptions &options, Console &console)
         Interrupts::finish(PadStatus::CommitUnknown, QStringLiteral("已中断。提交的结果不明：撤销可能已经提交，也可能没有。%1")
                                                          .arg(published.places.join(QStringLiteral("；"))));
         console.err(QStringLiteral("norvel-pad: %1\n").arg(*applied.commitUnknown));
-        for (const QString &problem : published.problems)
-            console.err(QStringLiteral("norvel-pad: %1\n").arg(problem));
+        published.printProblems(console);
         console.out(QStringLiteral("提交的结果不明。如果撤销已经提交，改动如下：\n"));
         console.out(describePlan(source->record.cards, applied.plan));
-        for (const QString &line : published.lines)
-            console.out(line + u'\n');
+        published.printLines(console);
         return PadStatus::CommitUnknown;
     }
 
@@ -224,10 +220,8 @@ int runUndo(const PadOptions &options, Console &console)
     Interrupts::finish(PadStatus::Done, QStringLiteral("已中断，但撤销在此之前已经提交。%1").arg(places));
     console.out(QStringLiteral("已撤销，改动已提交：\n"));
     console.out(describePlan(source->record.cards, applied.plan));
-    for (const QString &line : published.lines)
-        console.out(line + u'\n');
-    for (const QString &problem : published.problems)
-        console.err(QStringLiteral("norvel-pad: %1\n").arg(problem));
+    published.printLines(console);
+    published.printProblems(console);
     if (console.outFailed())
         console.err(QStringLiteral("norvel-pad: 撤销已提交（结果没能全部写到标准输出）。%1\n").arg(places));
     return PadStatus::Done;

@@ -1,7 +1,5 @@
 #include "run/ChangeRecord.h"
 
-#include "platform/Exceptions.h"
-
 namespace {
 
 // Rows are handed to the file in pieces of about this size.
@@ -65,7 +63,7 @@ QByteArray ChangeRecord::signature()
     return headerLine().toUtf8() + "\r\n";
 }
 
-ChangeRecord::ChangeRecord(const QString &path) : m_file(path, QStringLiteral("变更记录"))
+ChangeRecord::ChangeRecord(const QString &path) : RecordFileSink(path, QStringLiteral("变更记录"))
 {
     // The header at once: a file of this name and pattern that starts otherwise is not a record.
     m_file.write(signature());
@@ -116,17 +114,4 @@ void ChangeRecord::finish()
 {
     flush();
     m_file.sync();
-}
-
-bool ChangeRecord::publish(QString *why)
-{
-    // Every row on the disk before the name appears (a preview's record comes here without finish()).
-    try {
-        finish();
-    } catch (const NorvelError &error) {
-        if (why)
-            *why = error.message();
-        return false;
-    }
-    return m_file.publish(why);
 }

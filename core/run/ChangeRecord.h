@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/RecordFile.h"
 #include "run/PaddingReport.h"
+#include "run/RecordFileSink.h"
 
 #include <QString>
 #include <QStringList>
@@ -19,7 +19,7 @@
 // it, created when the record is (a path that cannot be written is refused before the run changes
 // anything), and the file appears under its name only by publish(); a record that is never
 // published, and whose commit was not sent, leaves nothing.
-class ChangeRecord : public ChangeSink
+class ChangeRecord : public RecordFileSink
 {
 public:
     static inline const QStringList Header = {QStringLiteral("原借书证号"), QStringLiteral("新借书证号"),
@@ -47,27 +47,13 @@ public:
     // Raises EAbort (nothing changed) when the file cannot be made there.
     explicit ChangeRecord(const QString &path);
     ~ChangeRecord() override;
-    ChangeRecord(const ChangeRecord &) = delete;
-    ChangeRecord &operator=(const ChangeRecord &) = delete;
 
     void add(const ChangedCard &card) override;
-    // Every row is on the disk (raises when not).
-    void finish();
-    // The run's commit is about to be sent (see RecordFile::commitSent()).
-    void commitSent() { m_file.commitSent(); }
-    // Puts the file in place under its name; false with the reason when that fails (the rows then
-    // stay in keptPath()).
-    bool publish(QString *why = nullptr);
-
-    const QString &path() const { return m_file.path(); }
-    QString keptPath() const { return m_file.keptPath(); }
-    qint64 rows() const { return m_rows; }
+    void finish() override;
 
 private:
     void write(const QString &line);
     void flush();
 
-    RecordFile m_file;
     QByteArray m_buffer;
-    qint64 m_rows = 0;
 };

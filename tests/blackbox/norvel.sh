@@ -2,6 +2,10 @@
 #
 #   nv_options USAGE NAME... -- "$@"   reads the script's options: each --NAME VALUE sets the
 #                                variable NAME in upper case; --norvel (the built program) is required
+#   nv_pad_setup NAME LIBRARY "$@"   the start of a norvel-pad script: reads --pad and --backend
+#                                (PAD, BACKEND), makes the work folder NAME-BACKEND, the data sources and
+#                                a fresh library (nv_library BACKEND LIBRARY), sets LENGTH and EXPECTED
+#                                (data/after-LENGTH.txt), and keeps the tables in $BB_DIR/before.txt
 #   nv_desktop                   Xvfb, openbox and the accessibility bus (private to the test)
 #   nv_click WINDOW ROLE WHO     clicks the middle of a widget, found as bb_a11y finds it
 #   nv_wait_state SECS WINDOW ROLE WHO STATE...   waits until the widget has those states
@@ -47,6 +51,21 @@ nv_options() {
         fi
     done
     [ -x "${NORVEL:-}" ] || { echo "$(basename "$0"): --norvel must name the built program" >&2; exit 2; }
+}
+
+nv_pad_setup() {
+    local name=$1 library=$2
+    shift 2
+    PAD= BACKEND=
+    NORVEL=/bin/true   # nv_options wants a program; these scripts run norvel-pad
+    nv_options "--pad PROGRAM --backend pg|sqlite" pad backend -- "$@"
+    [ -x "$PAD" ] || bb_fail "--pad must name the built norvel-pad"
+    bb_init "$name-$BACKEND"
+    bb_odbc_init
+    nv_library "$BACKEND" "$library"
+    case $BACKEND in pg) LENGTH=9 ;; sqlite) LENGTH=6 ;; esac
+    EXPECTED="$NV_DATA/after-$LENGTH.txt"
+    dump >"$BB_DIR/before.txt"
 }
 
 nv_desktop() {

@@ -19,17 +19,7 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 source "$(dirname "${BASH_SOURCE[0]}")/norvel.sh"
 
-PAD= BACKEND=
-NORVEL=/bin/true   # nv_options wants a program; this script runs norvel-pad
-nv_options "--pad PROGRAM --backend pg|sqlite" pad backend -- "$@"
-[ -x "$PAD" ] || bb_fail "--pad must name the built norvel-pad"
-
-bb_init "pad-outcomes-$BACKEND"
-bb_odbc_init
-nv_library "$BACKEND" outcomes
-case $BACKEND in pg) LENGTH=9 ;; sqlite) LENGTH=6 ;; esac
-EXPECTED="$NV_DATA/after-$LENGTH.txt"
-dump >"$BB_DIR/before.txt"
+nv_pad_setup pad-outcomes outcomes "$@"
 
 ENVIRONMENT=(env -i NORVEL_JOURNAL_DIR="$BB_DIR/journal" PATH=/usr/bin:/bin HOME="$BB_DIR" LANG=C.UTF-8 XDG_CONFIG_DIRS="$BB_CONFIG_DIRS"
              ODBCSYSINI="$BB_ODBCSYSINI" ODBCINI="$BB_ODBCINI")

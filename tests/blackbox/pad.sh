@@ -13,19 +13,9 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 source "$(dirname "${BASH_SOURCE[0]}")/norvel.sh"
 
-PAD= BACKEND=
-NORVEL=/bin/true   # nv_options wants a program; this script runs norvel-pad
-nv_options "--pad PROGRAM --backend pg|sqlite" pad backend -- "$@"
-[ -x "$PAD" ] || bb_fail "--pad must name the built norvel-pad"
-
-bb_init "pad-$BACKEND"
+nv_pad_setup pad pad "$@"
 # A terminal command on a server without a display: no Qt GUI or Widgets, no DISPLAY below.
 ! ldd "$PAD" | grep -Eq 'libQt6(Gui|Widgets)' || bb_fail "norvel-pad links Qt GUI or Widgets"
-bb_odbc_init
-nv_library "$BACKEND" pad
-case $BACKEND in pg) LENGTH=9 ;; sqlite) LENGTH=6 ;; esac
-EXPECTED="$NV_DATA/after-$LENGTH.txt"
-dump >"$BB_DIR/before.txt"
 
 # pad [ENV=VALUE...] -- ARG...: runs norvel-pad without a terminal; output in $BB_DIR/out, err, status
 pad() {

@@ -230,18 +230,23 @@ QStringList SetStatements::dropWorkingTables() const
 QStringList SetStatements::joinedLoans() const
 {
     const QString L = number(m_length);
-    // Only the cards that have such loans: the others' joins with it stay small.
+    // Two joins on the new number: the cards whose loans get it in an earlier pass, and the loans
+    // that have it from before the run. Only the cards that have such loans are in the table, so
+    // that the joins with it stay small.
+    const QString padded = QStringLiteral("o.readers > 0 and o.kr = %1 - o.n").arg(L);
     return {QStringLiteral("create temp table norvel_joined%1 as").arg(onCommitDrop()),
-            QStringLiteral("select key, joined from ("),
-            QStringLiteral("select o.key, coalesce(a.loans, 0) + coalesce(sum(case when o.kl = %1 - o.n then o.loans else 0 end)").arg(L),
-            QStringLiteral("         over (partition by %1 order by o.q range between unbounded preceding and 1 preceding), 0) as joined")
-                .arg(keyColumn(QStringLiteral("o.w"))),
-            QStringLiteral("from norvel_outcome o"),
-            QStringLiteral("left join (select ") + key(QStringLiteral("rtrim(js_libcard)")) + QStringLiteral(" as w, count(*) as loans"),
-            QStringLiteral("           from lib_jieshu where ") + m_sql.len(QStringLiteral("js_libcard")) + u'=' + L,
-            QStringLiteral("           group by ") + key(QStringLiteral("rtrim(js_libcard)")) + QStringLiteral(") a on ")
+            QStringLiteral("select key, sum(loans) as joined from ("),
+            QStringLiteral("  select o.key, e.loans from norvel_outcome o join norvel_outcome e on ") + keyColumn(QStringLiteral("e.w")) + u'='
+                + keyColumn(QStringLiteral("o.w")),
+            QStringLiteral("  where %1 and e.q < o.q and e.kl = %2 - e.n and e.loans > 0").arg(padded, L),
+            QStringLiteral("  union all"),
+            QStringLiteral("  select o.key, a.loans from norvel_outcome o"),
+            QStringLiteral("  join (select ") + key(QStringLiteral("rtrim(js_libcard)")) + QStringLiteral(" as w, count(*) as loans"),
+            QStringLiteral("        from lib_jieshu where ") + m_sql.len(QStringLiteral("js_libcard")) + u'=' + L,
+            QStringLiteral("        group by ") + key(QStringLiteral("rtrim(js_libcard)")) + QStringLiteral(") a on ")
                 + keyColumn(QStringLiteral("a.w")) + u'=' + keyColumn(QStringLiteral("o.w")),
-            QStringLiteral(") j where joined > 0")};
+            QStringLiteral("  where ") + padded,
+            QStringLiteral(") j group by ") + keyColumn(QStringLiteral("key"))};
 }
 
 QStringList SetStatements::figures(bool withJoined) const

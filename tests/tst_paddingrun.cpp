@@ -1638,11 +1638,8 @@ private slots:
                         // The working tables exist for the statements after.
                         if (statement.startsWith(QStringLiteral("create")))
                             QVERIFY2(query.exec(statement), qPrintable(query.lastError().text()));
-                        if (statement.startsWith(QStringLiteral("create temp table norvel_fates"))
-                            || statement.startsWith(QStringLiteral("create temp table norvel_claims"))
-                            || statement.startsWith(QStringLiteral("create temp table norvel_outcome"))
-                            || statement.startsWith(QStringLiteral("create temp table norvel_joined")))
-                            QVERIFY(query.exec(set.analyze(statement.section(u' ', 3, 3)).join(QString())));
+                        if (const QStringList statistics = set.statisticsFor(step); !statistics.isEmpty())
+                            QVERIFY(query.exec(PaddingStatements::text(statistics)));
                     }
                     QVERIFY(db.rollback());
                 }

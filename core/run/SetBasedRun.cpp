@@ -54,15 +54,18 @@ void SetBasedRun::run(int length, QList<int> &passes, QString &collisionList)
     QList<Fate> fates;
 
     if (length > 1) {
-        m_sql.exec(set.cards());
+        // Each working table, with its statistics where the next statements need them.
+        const auto create = [&](const QStringList &creation) {
+            m_sql.exec(creation);
+            if (const QStringList statistics = set.statisticsFor(creation); !statistics.isEmpty())
+                m_sql.exec(statistics);
+        };
+        create(set.cards());
         if (set.hasSteps())
-            m_sql.exec(set.blocked());
-        m_sql.exec(set.fates());
-        m_sql.exec(set.analyze(QStringLiteral("norvel_fates")));
-        m_sql.exec(set.claims());
-        m_sql.exec(set.analyze(QStringLiteral("norvel_claims")));
-        m_sql.exec(set.outcome());
-        m_sql.exec(set.analyze(QStringLiteral("norvel_outcome")));
+            create(set.blocked());
+        create(set.fates());
+        create(set.claims());
+        create(set.outcome());
 
         QList<int> present;
         m_sql.select(set.presentLengths(), [&](const LibQuery &row) { present << row.intValue(0); });
@@ -92,10 +95,8 @@ void SetBasedRun::run(int length, QList<int> &passes, QString &collisionList)
             m_view.showProgressNow();
         }
 
-        if (recording) {
-            m_sql.exec(set.joinedLoans());
-            m_sql.exec(set.analyze(QStringLiteral("norvel_joined")));
-        }
+        if (recording)
+            create(set.joinedLoans());
         m_sql.select(set.figures(recording), [&](const LibQuery &row) {
             Fate fate;
             fate.n = row.intValue(0);

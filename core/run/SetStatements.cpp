@@ -157,8 +157,15 @@ QStringList SetStatements::outcome() const
             QStringLiteral("left join taken t on ") + keyColumn(QStringLiteral("t.w")) + u'=' + keyColumn(QStringLiteral("f.w"))};
 }
 
-QStringList SetStatements::analyze(const QString &table) const
+QStringList SetStatements::statisticsFor(const QStringList &creation) const
 {
+    // The cards and the blocked steps are only read whole; the others are joined.
+    static const QStringList joined{QStringLiteral("norvel_fates"), QStringLiteral("norvel_claims"), QStringLiteral("norvel_outcome"),
+                                    QStringLiteral("norvel_joined")};
+    const QString first = creation.value(0);
+    const QString table = first.section(u' ', 3, 3);
+    if (!first.startsWith(QStringLiteral("create temp table ")) || !joined.contains(table))
+        return {};
     return {(isSqlite(m_sql) ? QStringLiteral("analyze temp.") : QStringLiteral("analyze ")) + table};
 }
 

@@ -49,9 +49,9 @@ public:
     QStringList fates() const;
     QStringList claims() const;
     QStringList outcome() const;
-    // Statistics on a working table, for the plans of the statements that join it (a temporary
-    // table gets none by itself).
-    QStringList analyze(const QString &table) const;
+    // After a statement that makes a working table: statistics on it where the plans of the
+    // statements that join it need them (a temporary table gets none by itself); nothing otherwise.
+    QStringList statisticsFor(const QStringList &creation) const;
     // The lengths the numbers have before the run.
     QStringList presentLengths() const;
     // The readers left alone, in the order of their passes (rows: the number as the run's pass sees

@@ -1589,6 +1589,39 @@ private slots:
         closeLibDB();
     }
 
+    // The cards are grouped with sorting off, and afterwards sorting is as the session had it, not
+    // as the server's configuration has it.
+    void postgresqlTurnsSortingBackAfterTheCards_data()
+    {
+        QTest::addColumn<QString>("session");
+        QTest::newRow("on") << QStringLiteral("on");
+        QTest::newRow("off") << QStringLiteral("off");
+    }
+
+    void postgresqlTurnsSortingBackAfterTheCards()
+    {
+        QFETCH(QString, session);
+        {
+            QSqlDatabase db = prepare(m_backends[QStringLiteral("pg")], library({}), {});
+            QSqlQuery query(db);
+            const CardSql sql(Dialect::PostgreSQL);
+            const SetStatements set(sql, 9);
+            const auto sorting = [&] {
+                return query.exec(QStringLiteral("show enable_sort")) && query.next() ? query.value(0).toString() : QString();
+            };
+            QVERIFY(query.exec(QStringLiteral("set enable_sort = ") + session));
+            QVERIFY(db.transaction());
+            QVERIFY2(query.exec(PaddingStatements::text(set.sortsOff())), qPrintable(query.lastError().text()));
+            QCOMPARE(sorting(), QStringLiteral("off"));
+            QVERIFY(query.exec(PaddingStatements::text(set.cards())));
+            QVERIFY2(query.exec(PaddingStatements::text(set.sortsBack())), qPrintable(query.lastError().text()));
+            QCOMPARE(sorting(), session);
+            QVERIFY(db.rollback());
+            QVERIFY(query.exec(QStringLiteral("reset enable_sort")));
+        }
+        closeLibDB();
+    }
+
     // Computed as a whole, no statement runs a nested loop over the loans, nor a subplan per row,
     // whatever work_mem is: the working tables and the loans are joined by hashing (or sorting).
     void postgresqlPlansTheWholeRunWithoutLoopsOverTheLoans()
@@ -1604,6 +1637,11 @@ private slots:
             for (const int length : {9, 20}) {
                 for (const char *workMem : {"64kB", "4MB", "64MB"}) {
                     CardSql sql(Dialect::PostgreSQL);
+                    // The loans are counted per number first where their column compares texts
+                    // exactly (at 4MB), and one by one otherwise.
+                    CardSql::Columns columns;
+                    columns.exactLoans = QLatin1String(workMem) == QLatin1String("4MB");
+                    sql.setColumns(columns);
                     const SetStatements set(sql, length);
                     QList<QStringList> steps{set.cards()};
                     if (set.hasSteps())
@@ -1615,6 +1653,8 @@ private slots:
                     QVERIFY(query.exec(QStringLiteral("set local work_mem = '%1'").arg(QLatin1String(workMem))));
                     for (const QStringList &step : std::as_const(steps)) {
                         const QString statement = PaddingStatements::text(step);
+                        if (step == set.cards())
+                            QVERIFY(query.exec(PaddingStatements::text(set.sortsOff())));
                         QVERIFY2(query.exec(QStringLiteral("explain ") + statement), qPrintable(query.lastError().text()));
                         QStringList plan;
                         while (query.next())
@@ -1640,6 +1680,8 @@ private slots:
                             QVERIFY2(query.exec(statement), qPrintable(query.lastError().text()));
                         if (const QStringList statistics = set.statisticsFor(step); !statistics.isEmpty())
                             QVERIFY(query.exec(PaddingStatements::text(statistics)));
+                        if (step == set.cards())
+                            QVERIFY(query.exec(PaddingStatements::text(set.sortsBack())));
                     }
                     QVERIFY(db.rollback());
                 }

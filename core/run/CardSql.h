@@ -49,6 +49,9 @@ public:
         // The server tells card numbers apart that differ only in case (or width): PostgreSQL with
         // a deterministic collation and no citext, SQLite without nocase. Not asked of SQL Server.
         bool caseSensitiveCards = false;
+        // PostgreSQL: two loans' card numbers (lib_jieshu.js_libcard) are equal only where they are
+        // the same text, up to the blanks that char(n) ignores: a deterministic collation, no citext.
+        bool exactLoans = false;
     };
     void setColumns(const Columns &columns) { m_columns = columns; }
     const Columns &columns() const { return m_columns; }

@@ -147,8 +147,10 @@ void RunChecks::readComparisons()
                 m_columns.citextCards = citext;
                 m_columns.caseSensitiveCards = !citext && row.intValue(5) != 0;
             }
-            else if (same(row.value(1), LoanCard))
+            else if (same(row.value(1), LoanCard)) {
                 m_columns.citextLoans = citext;
+                m_columns.exactLoans = !citext && row.intValue(5) != 0;
+            }
             else
                 m_columns.citextPasswords = citext;
             // 100 is the database's default collation, which gives way to any other.

@@ -53,10 +53,21 @@ QStringList SetStatements::cards() const
             + u'=' + m_sql.compared(QStringLiteral("pe_passwd")) + QStringLiteral(" then 1 else 0 end as F,"),
         QStringLiteral("         case when ") + empty + QStringLiteral(" then 1 else 0 end as E, 0 as L, 0 as A"),
         QStringLiteral("  from lib_people where ") + m_sql.len(QStringLiteral("pe_id")) + shorter,
-        QStringLiteral("  union all"),
-        QStringLiteral("  select ") + key(QStringLiteral("rtrim(js_libcard)")) + QStringLiteral(", rtrim(js_libcard), ")
-            + m_sql.len(QStringLiteral("js_libcard")) + QStringLiteral(", 0, 0, 0, 1, 0"),
-        QStringLiteral("  from lib_jieshu where ") + m_sql.len(QStringLiteral("js_libcard")) + shorter};
+        QStringLiteral("  union all")};
+    if (m_sql.columns().exactLoans) {
+        // The loans counted per number first, by hashing the column as it is: far fewer values to
+        // trim and group again. Numbers that are equal are the same text here, so that is exact. The
+        // count goes over all loans: the server knows how many numbers the column has, but not how
+        // many of its rows a condition on their trimmed length keeps, and would sort them instead.
+        lines << QStringLiteral("  select ") + key(QStringLiteral("rtrim(js_libcard)")) + QStringLiteral(", rtrim(js_libcard), ")
+                     + m_sql.len(QStringLiteral("js_libcard")) + QStringLiteral(", 0, 0, 0, loans, 0")
+              << QStringLiteral("  from (select js_libcard, cast(count(*) as integer) as loans from lib_jieshu group by js_libcard offset 0) l")
+              << QStringLiteral("  where ") + m_sql.len(QStringLiteral("js_libcard")) + shorter;
+    } else {
+        lines << QStringLiteral("  select ") + key(QStringLiteral("rtrim(js_libcard)")) + QStringLiteral(", rtrim(js_libcard), ")
+                     + m_sql.len(QStringLiteral("js_libcard")) + QStringLiteral(", 0, 0, 0, 1, 0")
+              << QStringLiteral("  from lib_jieshu where ") + m_sql.len(QStringLiteral("js_libcard")) + shorter;
+    }
     // Columns padded with the loans: their values are cards as the loans' are.
     for (const AlsoColumn &also : m_also) {
         const QString column = also.columnIdentifier(m_sql.dialect());
@@ -67,6 +78,21 @@ QStringList SetStatements::cards() const
     }
     lines << QStringLiteral(") s") << QStringLiteral("group by ") + keyColumn(QStringLiteral("K"));
     return lines;
+}
+
+QStringList SetStatements::sortsOff() const
+{
+    if (isSqlite(m_sql))
+        return {};
+    return {QStringLiteral("select set_config('enable_sort', 'off', true)"),
+            QStringLiteral("from (select set_config('norvel.enable_sort', current_setting('enable_sort'), true)) saved")};
+}
+
+QStringList SetStatements::sortsBack() const
+{
+    if (isSqlite(m_sql))
+        return {};
+    return {QStringLiteral("select set_config('enable_sort', current_setting('norvel.enable_sort'), true)")};
 }
 
 QStringList SetStatements::padAlso(const AlsoColumn &also) const

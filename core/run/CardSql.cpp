@@ -108,10 +108,25 @@ QString CardSql::comparedPadded(const QString &zeros, const QString &column) con
 
 QString CardSql::readerTest(const QString &compared, bool has) const
 {
-    const QString reader = this->compared(QStringLiteral("r.pe_id"));
-    if (m_dialect == Dialect::PostgreSQL)
-        return QStringLiteral("%1exists (select 1 from lib_people r where %2=%3)").arg(has ? QString() : QStringLiteral("not "), reader, compared);
-    return QStringLiteral("%1 %2in (select %3 from lib_people r)").arg(compared, has ? QString() : QStringLiteral("not "), reader);
+    return among(compared, QStringLiteral("lib_people r"), this->compared(QStringLiteral("r.pe_id")), {}, {}, has);
+}
+
+QString CardSql::among(const QString &compared, const QString &from, const QString &value, const QString &where, const QString &outer,
+                       bool has) const
+{
+    if (m_dialect == Dialect::PostgreSQL) {
+        QString conditions;
+        for (const QString &condition : {where, outer}) {
+            if (!condition.isEmpty())
+                conditions += condition + QStringLiteral(" and ");
+        }
+        return QStringLiteral("%1exists (select 1 from %2 where %3%4=%5)")
+                .arg(has ? QString() : QStringLiteral("not "), from, conditions, value, compared);
+    }
+    const QString list = QStringLiteral("(select %1 from %2%3)").arg(value, from, where.isEmpty() ? QString() : QStringLiteral(" where ") + where);
+    if (outer.isEmpty())
+        return QStringLiteral("%1 %2in %3").arg(compared, has ? QString() : QStringLiteral("not "), list);
+    return QStringLiteral("%1(%2 and %3 in %4)").arg(has ? QString() : QStringLiteral("not "), outer, compared, list);
 }
 
 QString CardSql::emptyPassword(const QString &column) const

@@ -72,6 +72,12 @@ public:
     // never meets a NULL.
     QString readerHas(const QString &compared) const { return readerTest(compared, true); }
     QString noReaderHas(const QString &compared) const { return readerTest(compared, false); }
+    // The same test against any table: whether `compared` is (is not) one of the `value`s of the rows
+    // of `from` that meet `where` (none: all). With `outer`, a condition on the outer row alone, only
+    // the rows that meet it can be found; it stays outside the list on SQLite, which then makes its
+    // index of the list once instead of reading the list again for every row.
+    QString among(const QString &compared, const QString &from, const QString &value, const QString &where, const QString &outer,
+                  bool has) const;
     // Any text expression (a trimmed card number, a value of the run's own working tables) as
     // compared with card numbers.
     QString comparedExpression(const QString &expression) const { return withComparison(u'(' + expression + u')', false); }

@@ -332,19 +332,12 @@ QStringList SetStatements::recordEmptyPasswords(bool afterOutcome) const
     QStringList lines{QStringLiteral("select ") + m_sql.asText(QStringLiteral("p.pe_id")) + QStringLiteral(" from lib_people p"),
                       QStringLiteral("where ") + m_sql.emptyPassword(QStringLiteral("p.pe_passwd")) + QStringLiteral(" and ")
                           + m_sql.len(QStringLiteral("p.pe_id")) + QStringLiteral(">0")};
-    if (!afterOutcome)
-        return lines << QStringLiteral("order by 1");
-    if (isSqlite(m_sql)) {
-        // NOT IN over the working table: answered from a temporary index, as readerHas() says.
-        return lines + QStringList{
-                QStringLiteral("  and not (") + m_sql.len(QStringLiteral("p.pe_id")) + QStringLiteral(" < ") + number(m_length) + QStringLiteral(" and ")
-                    + key(QStringLiteral("rtrim(p.pe_id)")) + QStringLiteral(" in (select ") + keyColumn(QStringLiteral("o.key"))
-                    + QStringLiteral(" from norvel_outcome o where o.kr > 0))"),
-                QStringLiteral("order by 1")};
+    if (afterOutcome) {
+        // Not the readers whose number the run pads.
+        lines << QStringLiteral("  and ")
+                     + m_sql.among(key(QStringLiteral("rtrim(p.pe_id)")), QStringLiteral("norvel_outcome o"), keyColumn(QStringLiteral("o.key")),
+                                   QStringLiteral("o.kr > 0"), m_sql.len(QStringLiteral("p.pe_id")) + QStringLiteral(" < ") + number(m_length),
+                                   false);
     }
-    return lines + QStringList{
-            QStringLiteral("  and not exists (select 1 from norvel_outcome o where o.kr > 0 and ") + keyColumn(QStringLiteral("o.key"))
-                + u'=' + key(QStringLiteral("rtrim(p.pe_id)")) + QStringLiteral(" and ") + m_sql.len(QStringLiteral("p.pe_id"))
-                + QStringLiteral(" < ") + number(m_length) + u')',
-            QStringLiteral("order by 1")};
+    return lines << QStringLiteral("order by 1");
 }

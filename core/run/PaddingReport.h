@@ -15,6 +15,16 @@ enum class PasswordChange {
     Unchanged,
 };
 
+// Trailing blanks never count: a number is recorded without them.
+inline QString withoutTrailingBlanks(QString number)
+{
+    qsizetype end = number.size();
+    while (end > 0 && number.at(end - 1) == u' ')
+        --end;
+    number.truncate(end);
+    return number;
+}
+
 // One changed card number: a reader (whose number or password changes), or a number found only
 // in loans; or, so that the record answers which readers need work by hand, a reader left alone
 // (its number with the zeros would be another card's: newNumber is that number).

@@ -7,16 +7,6 @@
 
 namespace {
 
-// Trailing blanks never count: a number is recorded without them.
-QString withoutTrailingBlanks(QString number)
-{
-    qsizetype end = number.size();
-    while (end > 0 && number.at(end - 1) == u' ')
-        --end;
-    number.truncate(end);
-    return number;
-}
-
 bool take(QHash<QString, qint64> &counts, const QString &key)
 {
     const auto it = counts.find(key);

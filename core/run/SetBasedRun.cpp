@@ -10,15 +10,6 @@
 
 namespace {
 
-QString withoutTrailingBlanks(QString number)
-{
-    qsizetype end = number.size();
-    while (end > 0 && number.at(end - 1) == u' ')
-        --end;
-    number.truncate(end);
-    return number;
-}
-
 // The passes in which a card's numbers are padded: twelve zeros at a time from its length n, then
 // the last step; `zeros` of them in all.
 QList<int> stepPasses(int n, int zeros, int length)

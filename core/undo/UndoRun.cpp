@@ -13,6 +13,7 @@
 #include <QSqlDatabase>
 
 #include <algorithm>
+#include <array>
 
 namespace {
 
@@ -61,6 +62,8 @@ public:
         for (const QStringList &statement : undo.preparePlan())
             m_sql.exec(statement);
         m_sql.exec(undo.plan());
+        if (const QStringList statistics = undo.planStatistics(); !statistics.isEmpty())
+            m_sql.exec(statistics);
 
         UndoPlan &plan = m_undo.m_plan;
         plan = UndoPlan{};
@@ -161,16 +164,32 @@ private:
         const int perInsert = undo.rowsPerInsert();
         for (qsizetype at = 0; at < cards.size(); at += perInsert) {
             const int rows = int(std::min<qsizetype>(perInsert, cards.size() - at));
-            QStringList parameters;
-            parameters.reserve(rows * UndoStatements::ParametersPerRow);
+            // The values row by row, or column by column.
+            std::array<QStringList, UndoStatements::ParametersPerRow> columns;
+            for (QStringList &column : columns)
+                column.reserve(rows);
             for (int i = 0; i < rows; ++i) {
                 const UndoCard &card = cards[at + i];
-                parameters << QString::number(at + i) << card.oldNumber << card.newNumber
-                           << (card.kind == UndoCard::Kind::Reader     ? QStringLiteral("R")
+                columns[0] << QString::number(at + i);
+                columns[1] << card.oldNumber;
+                columns[2] << card.newNumber;
+                columns[3] << (card.kind == UndoCard::Kind::Reader     ? QStringLiteral("R")
                                : card.kind == UndoCard::Kind::LoanOnly ? QStringLiteral("L")
-                                                                       : QStringLiteral("A"))
-                           << QString(QChar::fromLatin1(card.password)) << QString::number(card.loans)
-                           << QString::number(card.joinedLoans);
+                                                                       : QStringLiteral("A"));
+                columns[4] << QString(QChar::fromLatin1(card.password));
+                columns[5] << QString::number(card.loans);
+                columns[6] << QString::number(card.joinedLoans);
+            }
+            QStringList parameters;
+            if (undo.parametersByColumn()) {
+                for (const QStringList &column : columns)
+                    parameters << UndoStatements::arrayOf(column);
+            } else {
+                parameters.reserve(rows * UndoStatements::ParametersPerRow);
+                for (int i = 0; i < rows; ++i) {
+                    for (const QStringList &column : columns)
+                        parameters << column[i];
+                }
             }
             m_sql.exec(undo.insertRows(rows), parameters);
         }

@@ -29,8 +29,46 @@ QStringList UndoStatements::createTable() const
             QStringLiteral("  new_number nvarchar(255) collate database_default, kind char(1), pw char(1), loans bigint, joined bigint)")};
 }
 
+int UndoStatements::rowsPerInsert() const
+{
+    switch (m_sql.dialect()) {
+    case Dialect::SqlServer:
+        return 250;
+    case Dialect::PostgreSQL:
+        return 20000;
+    case Dialect::SQLite:
+        break;
+    }
+    return 1000;
+}
+
+QString UndoStatements::arrayOf(const QStringList &values)
+{
+    QString array;
+    array.reserve(values.size() * 12 + 2);
+    array += u'{';
+    for (qsizetype i = 0; i < values.size(); ++i) {
+        if (i > 0)
+            array += u',';
+        array += u'"';
+        for (const QChar c : values[i]) {
+            if (c == u'"' || c == u'\\')
+                array += u'\\';
+            array += c;
+        }
+        array += u'"';
+    }
+    array += u'}';
+    return array;
+}
+
 QStringList UndoStatements::insertRows(int rows) const
 {
+    if (parametersByColumn()) {
+        return {QStringLiteral("insert into %1 (seq, old_number, new_number, kind, pw, loans, joined)").arg(table()),
+                QStringLiteral("select * from unnest(cast(? as integer[]), cast(? as text[]), cast(? as text[]), cast(? as text[]),"),
+                QStringLiteral("  cast(? as text[]), cast(? as bigint[]), cast(? as bigint[]))")};
+    }
     QStringList values;
     const QString integer = m_sql.dialect() == Dialect::SqlServer ? QStringLiteral("int") : QStringLiteral("integer");
     for (int i = 0; i < rows; ++i)
@@ -39,8 +77,17 @@ QStringList UndoStatements::insertRows(int rows) const
             values.join(QStringLiteral(",\n"))};
 }
 
+QStringList UndoStatements::planStatistics() const
+{
+    if (m_sql.dialect() != Dialect::PostgreSQL)
+        return {};
+    return {QStringLiteral("analyze norvel_undo_plan")};
+}
+
 QList<QStringList> UndoStatements::preparePlan() const
 {
+    if (m_sql.dialect() == Dialect::PostgreSQL)
+        return {{QStringLiteral("analyze ") + table()}, {QStringLiteral("set local jit = off")}};
     if (m_sql.dialect() != Dialect::SQLite)
         return {};
     const QString T = table();

@@ -30,16 +30,28 @@ public:
 
     // The rows a statement of insertRows() carries (SQL Server takes at most 2,100 parameters in one
     // statement; the others many more, and every statement is a round trip), and its parameters per row.
-    int rowsPerInsert() const { return m_sql.dialect() == CardSql::Dialect::SqlServer ? 250 : 1000; }
+    // PostgreSQL takes the rows as seven arrays, one per column (parameters by column): binding a
+    // parameter per value cost more than the server's work with them.
+    int rowsPerInsert() const;
     static constexpr int ParametersPerRow = 7;
+    bool parametersByColumn() const { return m_sql.dialect() == CardSql::Dialect::PostgreSQL; }
+    // The text of an array parameter holding `values` (PostgreSQL's array literal: every element
+    // quoted, so that a number is only ever a value).
+    static QString arrayOf(const QStringList &values);
 
     QStringList createTable() const;
     // An insert of `rows` rows (seq, old_number, new_number, kind, pw, loans, joined).
     QStringList insertRows(int rows) const;
-    // SQLite only: the readers and loans under the record's numbers, counted into working tables of
-    // their own with an index each, which plan() joins (SQLite would scan them once per card).
+    // What plan() needs first. PostgreSQL: statistics on the record's rows (a temporary table gets
+    // none by itself, and the server would take the record for a few hundred rows), and no JIT
+    // compilation for the rest of the transaction (its estimates for joins on trimmed numbers are so
+    // high that it spent a second compiling the plan's statement, which then ran no faster). SQLite: the
+    // readers and loans under the record's numbers, counted into working tables of their own with an
+    // index each, which plan() joins (SQLite would scan them once per card).
     QList<QStringList> preparePlan() const;
     QStringList plan() const;
+    // After plan(), for the updates that join it: statistics on the plan (PostgreSQL).
+    QStringList planStatistics() const;
     // Rows: action, reason, the rows, the readers under the new number, those whose password is
     // still the run's, the loans under the new number.
     QStringList planFigures() const;

@@ -127,7 +127,12 @@ QStringList UndoStatements::plan() const
              << QStringLiteral("    sum(case when %1 then 1 else 0 end) as follows,").arg(stillTheRuns)
              << QStringLiteral("    sum(case when %1 then 1 else 0 end) as empties").arg(m_sql.emptyPassword(QStringLiteral("p.pe_passwd")))
              << QStringLiteral("  from lib_people p where %1 in (select k from ids) group by %1),").arg(cardKey)
-             << QStringLiteral("loans as (select %1 as k, count(*) as n from lib_jieshu j").arg(loanKey)
+             << (m_sql.columns().exactLoans
+                         // Counted per number as stored first, by hashing, where that is exact (as the run does).
+                         ? QStringLiteral("loans as (select %1 as k, sum(j.n) as n from (select js_libcard, cast(count(*) as integer) as n "
+                                          "from lib_jieshu group by js_libcard offset 0) j")
+                                   .arg(loanKey)
+                         : QStringLiteral("loans as (select %1 as k, count(*) as n from lib_jieshu j").arg(loanKey))
              << QStringLiteral("  where %1 in (select %2 from %3) group by %1),").arg(loanKey, key(QStringLiteral("new_number")), T);
     }
     ctes << QStringLiteral("expected as (select %1 as k, count(*) as n, sum(joined) as joined from %2").arg(key(QStringLiteral("new_number")), T)

@@ -86,6 +86,14 @@ public:
     QString trimmed(const QString &column) const;
     // `column` holds the empty password (blanks only count as empty).
     QString emptyPassword(const QString &column) const;
+    // Where columns().exactLoans holds: the loans counted per number as stored (columns js_libcard,
+    // loans), by hashing the column as it is, for a statement to trim and group again: far fewer
+    // values to trim. It counts all loans: the server knows how many numbers the column has, but not
+    // how many rows a condition on their trimmed length keeps, and would sort them instead.
+    static QString loanCounts()
+    {
+        return QStringLiteral("(select js_libcard, cast(count(*) as integer) as loans from lib_jieshu group by js_libcard offset 0)");
+    }
     // The text concatenation operator.
     QString concatOperator() const { return m_dialect == Dialect::SqlServer ? QStringLiteral("+") : QStringLiteral("||"); }
     // A select of a card-number column as text (SQLite's driver types an untyped result column by its

@@ -55,13 +55,9 @@ QStringList SetStatements::cards() const
         QStringLiteral("  from lib_people where ") + m_sql.len(QStringLiteral("pe_id")) + shorter,
         QStringLiteral("  union all")};
     if (m_sql.columns().exactLoans) {
-        // The loans counted per number first, by hashing the column as it is: far fewer values to
-        // trim and group again. Numbers that are equal are the same text here, so that is exact. The
-        // count goes over all loans: the server knows how many numbers the column has, but not how
-        // many of its rows a condition on their trimmed length keeps, and would sort them instead.
         lines << QStringLiteral("  select ") + key(QStringLiteral("rtrim(js_libcard)")) + QStringLiteral(", rtrim(js_libcard), ")
                      + m_sql.len(QStringLiteral("js_libcard")) + QStringLiteral(", 0, 0, 0, loans, 0")
-              << QStringLiteral("  from (select js_libcard, cast(count(*) as integer) as loans from lib_jieshu group by js_libcard offset 0) l")
+              << QStringLiteral("  from ") + CardSql::loanCounts() + QStringLiteral(" l")
               << QStringLiteral("  where ") + m_sql.len(QStringLiteral("js_libcard")) + shorter;
     } else {
         lines << QStringLiteral("  select ") + key(QStringLiteral("rtrim(js_libcard)")) + QStringLiteral(", rtrim(js_libcard), ")

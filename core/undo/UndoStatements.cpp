@@ -128,10 +128,7 @@ QStringList UndoStatements::plan() const
              << QStringLiteral("    sum(case when %1 then 1 else 0 end) as empties").arg(m_sql.emptyPassword(QStringLiteral("p.pe_passwd")))
              << QStringLiteral("  from lib_people p where %1 in (select k from ids) group by %1),").arg(cardKey)
              << (m_sql.columns().exactLoans
-                         // Counted per number as stored first, by hashing, where that is exact (as the run does).
-                         ? QStringLiteral("loans as (select %1 as k, sum(j.n) as n from (select js_libcard, cast(count(*) as integer) as n "
-                                          "from lib_jieshu group by js_libcard offset 0) j")
-                                   .arg(loanKey)
+                         ? QStringLiteral("loans as (select %1 as k, sum(j.loans) as n from %2 j").arg(loanKey, CardSql::loanCounts())
                          : QStringLiteral("loans as (select %1 as k, count(*) as n from lib_jieshu j").arg(loanKey))
              << QStringLiteral("  where %1 in (select %2 from %3) group by %1),").arg(loanKey, key(QStringLiteral("new_number")), T);
     }

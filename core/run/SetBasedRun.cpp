@@ -51,18 +51,8 @@ void SetBasedRun::run(int length, QList<int> &passes, QString &collisionList)
             if (const QStringList statistics = set.statisticsFor(creation); !statistics.isEmpty())
                 m_sql.exec(statistics);
         };
-        const auto execIfAny = [&](const QStringList &statement) {
-            if (!statement.isEmpty())
-                m_sql.exec(statement);
-        };
-        execIfAny(set.sortsOff());
-        create(set.cards());
-        execIfAny(set.sortsBack());
-        if (set.hasSteps())
-            create(set.blocked());
-        create(set.fates());
-        create(set.claims());
-        create(set.outcome());
+        for (const QStringList &statement : set.workingTables())
+            create(statement);
 
         QList<int> present;
         m_sql.select(set.presentLengths(), [&](const LibQuery &row) { present << row.intValue(0); });

@@ -40,10 +40,14 @@ QString SetStatements::onCommitDrop() const
 
 QStringList SetStatements::cards() const
 {
+    return QStringList{QStringLiteral("create temp table norvel_cards%1 as").arg(onCommitDrop())} << grouping();
+}
+
+QStringList SetStatements::grouping() const
+{
     const QString shorter = QStringLiteral(" between 1 and ") + number(m_length - 1);
     const QString empty = m_sql.emptyPassword(QStringLiteral("pe_passwd"));
     QStringList lines{
-        QStringLiteral("create temp table norvel_cards%1 as").arg(onCommitDrop()),
         QStringLiteral("select K as key, min(V) as v, min(N) as n, sum(R) as readers, sum(F) as follows,"),
         QStringLiteral("       sum(E) as empties, sum(L) as loans, sum(A) as also"),
         QStringLiteral("from ("),
@@ -141,15 +145,52 @@ QStringList SetStatements::fates() const
         QStringLiteral("select c.key, c.v, c.n, c.readers, c.follows, c.empties, c.loans, c.also, %1 as blocked,").arg(blockedColumn),
         QStringLiteral("       case when %1 is null then c.n + 12 * %2 else c.n + 12 * (%1 - 1) end as q,")
             .arg(blockedColumn, steps(QStringLiteral("c.n"))),
-        QStringLiteral("       %1 as w").arg(key(zeros(L + QStringLiteral(" - c.n")) + QStringLiteral(" || c.key"))),
-        QStringLiteral("from norvel_cards c")};
-    if (hasSteps())
-        lines << QStringLiteral("left join norvel_blocked b on b.key = c.key");
+        QStringLiteral("       %1 as w").arg(key(zeros(L + QStringLiteral(" - c.n")) + QStringLiteral(" || c.key")))};
+    if (hasSteps()) {
+        lines << QStringLiteral("from norvel_cards c") << QStringLiteral("left join norvel_blocked b on b.key = c.key");
+    } else {
+        // Nothing else needs the cards by themselves: grouped here, they are written once.
+        lines << QStringLiteral("from (");
+        for (const QString &line : grouping())
+            lines << QStringLiteral("  ") + line;
+        lines << QStringLiteral(") c");
+    }
     return lines;
+}
+
+bool SetStatements::takenWithClaims() const
+{
+    // Where every card number compares as the same text or not at all, a padded number can only be
+    // a reader's number of length L.
+    const CardSql::Columns &columns = m_sql.columns();
+    return m_sql.dialect() == Dialect::PostgreSQL && columns.caseSensitiveCards && columns.exactLoans && m_also.isEmpty();
+}
+
+QList<QStringList> SetStatements::workingTables() const
+{
+    QList<QStringList> statements;
+    if (hasSteps())
+        statements << sortsOff() << cards() << sortsBack() << blocked() << fates();
+    else
+        statements << sortsOff() << fates() << sortsBack();
+    statements << claims() << outcome();
+    statements.removeAll(QStringList());
+    return statements;
 }
 
 QStringList SetStatements::claims() const
 {
+    if (takenWithClaims()) {
+        // The readers that have a padded number from before the run are found with the claims on it:
+        // one grouping instead of a join with every reader.
+        return {QStringLiteral("create temp table norvel_claims on commit drop as"),
+                QStringLiteral("select w, min(case when readers > 0 then q end) as mq, max(t) as taken"),
+                QStringLiteral("from (select w, q, readers, 0 as t from norvel_fates where blocked is null"),
+                QStringLiteral("      union all"),
+                QStringLiteral("      select ") + m_sql.compared(QStringLiteral("pe_id")) + QStringLiteral(", null, null, 1 from lib_people where ")
+                    + m_sql.len(QStringLiteral("pe_id")) + u'=' + number(m_length) + QStringLiteral(") c"),
+                QStringLiteral("group by w having min(t) = 0")};
+    }
     return {QStringLiteral("create temp table norvel_claims%1 as").arg(onCommitDrop()),
             QStringLiteral("select w, min(q) as mq from norvel_fates where blocked is null and readers > 0 group by ")
                 + keyColumn(QStringLiteral("w"))};
@@ -158,25 +199,28 @@ QStringList SetStatements::claims() const
 QStringList SetStatements::outcome() const
 {
     const QString L = number(m_length);
-    const QString notTaken = QStringLiteral("t.w is null");
+    const bool withClaims = takenWithClaims();
+    const QString notTaken = withClaims ? QStringLiteral("coalesce(cl.taken, 0) = 0") : QStringLiteral("t.w is null");
     const QString stepsDone = QStringLiteral("12 * ") + steps(QStringLiteral("f.n"));
-    return {QStringLiteral("create temp table norvel_outcome%1 as").arg(onCommitDrop()),
-            QStringLiteral("with taken as ("),
-            QStringLiteral("  select w from norvel_fates g where blocked is null"),
-            QStringLiteral("    and ") + m_sql.readerHas(keyColumn(QStringLiteral("g.w"))),
-            QStringLiteral("  group by ") + keyColumn(QStringLiteral("w")),
-            QStringLiteral(")"),
-            QStringLiteral("select f.key, f.v, f.n, f.readers, f.follows, f.empties, f.loans, f.also, f.q, f.w,"),
-            QStringLiteral("  case when f.blocked is not null then 12 * (f.blocked - 1)"),
-            QStringLiteral("       when %1 and f.q = cl.mq then %2 - f.n else %3 end as kr,").arg(notTaken, L, stepsDone),
-            QStringLiteral("  case when f.blocked is not null then 12 * (f.blocked - 1)"),
-            QStringLiteral("       when %1 and (cl.mq is null or cl.mq >= f.q) then %2 - f.n else %3 end as kl,").arg(notTaken, L, stepsDone),
-            QStringLiteral("  case when f.readers = 0 then null"),
-            QStringLiteral("       when f.blocked is not null then f.n + 12 * (f.blocked - 1)"),
-            QStringLiteral("       when %1 and f.q = cl.mq then null else f.q end as cp").arg(notTaken),
-            QStringLiteral("from norvel_fates f"),
-            QStringLiteral("left join norvel_claims cl on ") + keyColumn(QStringLiteral("cl.w")) + u'=' + keyColumn(QStringLiteral("f.w")),
-            QStringLiteral("left join taken t on ") + keyColumn(QStringLiteral("t.w")) + u'=' + keyColumn(QStringLiteral("f.w"))};
+    QStringList lines{QStringLiteral("create temp table norvel_outcome%1 as").arg(onCommitDrop())};
+    if (!withClaims) {
+        lines << QStringLiteral("with taken as (") << QStringLiteral("  select w from norvel_fates g where blocked is null")
+              << QStringLiteral("    and ") + m_sql.readerHas(keyColumn(QStringLiteral("g.w")))
+              << QStringLiteral("  group by ") + keyColumn(QStringLiteral("w")) << QStringLiteral(")");
+    }
+    lines << QStringLiteral("select f.key, f.v, f.n, f.readers, f.follows, f.empties, f.loans, f.also, f.q, f.w,")
+          << QStringLiteral("  case when f.blocked is not null then 12 * (f.blocked - 1)")
+          << QStringLiteral("       when %1 and f.q = cl.mq then %2 - f.n else %3 end as kr,").arg(notTaken, L, stepsDone)
+          << QStringLiteral("  case when f.blocked is not null then 12 * (f.blocked - 1)")
+          << QStringLiteral("       when %1 and (cl.mq is null or cl.mq >= f.q) then %2 - f.n else %3 end as kl,").arg(notTaken, L, stepsDone)
+          << QStringLiteral("  case when f.readers = 0 then null")
+          << QStringLiteral("       when f.blocked is not null then f.n + 12 * (f.blocked - 1)")
+          << QStringLiteral("       when %1 and f.q = cl.mq then null else f.q end as cp").arg(notTaken)
+          << QStringLiteral("from norvel_fates f")
+          << QStringLiteral("left join norvel_claims cl on ") + keyColumn(QStringLiteral("cl.w")) + u'=' + keyColumn(QStringLiteral("f.w"));
+    if (!withClaims)
+        lines << QStringLiteral("left join taken t on ") + keyColumn(QStringLiteral("t.w")) + u'=' + keyColumn(QStringLiteral("f.w"));
+    return lines;
 }
 
 QStringList SetStatements::statisticsFor(const QStringList &creation) const
@@ -193,7 +237,7 @@ QStringList SetStatements::statisticsFor(const QStringList &creation) const
 
 QStringList SetStatements::presentLengths() const
 {
-    return {QStringLiteral("select distinct n from norvel_cards")};
+    return {QStringLiteral("select distinct n from norvel_fates")};
 }
 
 QStringList SetStatements::collisions() const

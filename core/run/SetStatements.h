@@ -32,12 +32,17 @@ public:
     {
     }
 
+    // The statements that make the working tables below, in order, with the planner setting around
+    // the cards' grouping. Each working table is made once; where L is 13 or less the cards are
+    // grouped into norvel_fates directly.
+    QList<QStringList> workingTables() const;
+
     // norvel_cards: one row per card (by the server's comparison) with a number shorter than L in
     // either table (or a column padded with the loans): key, v (one of its numbers, trimmed), n (its
     // length), readers, follows (readers whose password is the number), empties (readers whose
     // password is empty), loans, also (values in the columns padded with the loans).
     QStringList cards() const;
-    // Around cards(): PostgreSQL groups by sorting where it cannot tell how many rows a condition on
+    // Around the cards' grouping: PostgreSQL groups by sorting where it cannot tell how many rows a condition on
     // the trimmed length keeps, and hashing groups the cards in far less time; the setting goes back
     // to what it was once the table is made. Nothing on SQLite.
     QStringList sortsOff() const;
@@ -48,7 +53,8 @@ public:
     bool hasSteps() const { return maxSteps() > 0; }
     QStringList blocked() const;
     // norvel_fates: each card with q (the pass of its last step) and w (its number padded to L);
-    // norvel_claims: for each such number, the first pass in which a reader gets it (mq);
+    // norvel_claims: for each such number, the first pass in which a reader gets it (mq), and, where
+    // card numbers compare as texts, whether a reader has it from before the run (taken);
     // norvel_outcome: each card's fate: kr and kl (the zeros its readers and its loans get), cp (the
     // pass in which its readers are left alone, NULL when they are not).
     QStringList fates() const;
@@ -95,6 +101,10 @@ public:
 
 private:
     int maxSteps() const { return m_length >= 14 ? (m_length - 2) / 12 : 0; }
+    // The cards' grouping (a select).
+    QStringList grouping() const;
+    // Whether norvel_claims says which padded numbers readers have from before the run.
+    bool takenWithClaims() const;
     QString zeros(const QString &count) const;
     QString key(const QString &expression) const { return m_sql.comparedExpression(expression); }
     QString keyColumn(const QString &column) const;

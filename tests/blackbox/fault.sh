@@ -15,7 +15,7 @@
 # checksums do see a run's changes, and how long a whole run takes.
 #
 # On PostgreSQL the run is computed as a whole: it works out every card's fate in working tables
-# (norvel_cards, ...), then changes the passwords that marking and restoring them would change
+# (norvel_fates, ...), then changes the passwords that marking and restoring them would change
 # ("settle"), pads the loans, then the readers, each in one update.
 #
 # Where a fault lands is chosen, not left to timing. Pinned points: before the run, a session of
@@ -105,7 +105,7 @@ now_ms() { echo $(($(date +%s%N) / 1000000)); }
 pattern() {   # kind [pass]
     local n=${2:-}
     case $1 in
-        cards) echo "'%create temp table norvel_cards%'" ;;
+        cards) echo "'%create temp table norvel_fates%'" ;;
         settle) echo "'%update lib_people set pe_passwd = pe_id' || chr(13) || '%'" ;;
         loans) echo "'%update lib_jieshu set js_libcard = repeat%'" ;;
         readers) echo "'%update lib_people set pe_id = repeat%'" ;;

@@ -305,13 +305,14 @@ QStringList SetStatements::joinedLoans() const
     const QString L = number(m_length);
     // Two joins on the new number: the cards whose loans get it in an earlier pass, and the loans
     // that have it from before the run. Only the cards that have such loans are in the table, so
-    // that the joins with it stay small.
+    // that the joins with it stay small. A card that gets the number in an earlier pass has no
+    // readers (they would have got it first), which keeps the first join's other side small too.
     const QString padded = QStringLiteral("o.readers > 0 and o.kr = %1 - o.n").arg(L);
     return {QStringLiteral("create temp table norvel_joined%1 as").arg(onCommitDrop()),
             QStringLiteral("select key, sum(loans) as joined from ("),
             QStringLiteral("  select o.key, e.loans from norvel_outcome o join norvel_outcome e on ") + keyColumn(QStringLiteral("e.w")) + u'='
                 + keyColumn(QStringLiteral("o.w")),
-            QStringLiteral("  where %1 and e.q < o.q and e.kl = %2 - e.n and e.loans > 0").arg(padded, L),
+            QStringLiteral("  where %1 and e.readers = 0 and e.q < o.q and e.kl = %2 - e.n and e.loans > 0").arg(padded, L),
             QStringLiteral("  union all"),
             QStringLiteral("  select o.key, a.loans from norvel_outcome o"),
             QStringLiteral("  join (select ") + key(QStringLiteral("rtrim(js_libcard)")) + QStringLiteral(" as w, count(*) as loans"),

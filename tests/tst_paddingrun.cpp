@@ -1195,6 +1195,40 @@ private slots:
 
     // Before a run, the columns of other tables that hold card numbers the run pads are named, with
     // how many rows and numbers; the scan stops when its time is up and says what it left.
+    // Values come back whole whatever their length, column by column and row by row, NULL as NULL:
+    // a long value is read in pieces, into a buffer that the values after it use again.
+    void queryReadsValuesWhole_data()
+    {
+        QTest::addColumn<QString>("backend");
+        QTest::newRow("pg") << "pg";
+        QTest::newRow("sqlite") << "sqlite";
+    }
+    void queryReadsValuesWhole()
+    {
+        QFETCH(QString, backend);
+        const QString longest = QString(1000, u'x') + QStringLiteral("é");
+        const QString longer = QString(300, u'证') + QStringLiteral("7");
+        QSqlDatabase db = prepare(m_backends[backend], library({{"7", "7"}}, {}));
+        QList<QStringList> rows;
+        QList<bool> nulls;
+        {
+            LibQuery query(db);
+            query.exec(QStringLiteral("select 1, cast(? as text), cast(? as text), cast(? as text)"
+                                      " union all select 2, cast(? as text), cast(? as text), cast(null as text) order by 1"),
+                       {longest, QStringLiteral("y"), longer, QStringLiteral("z"), longer + u'!'});
+            while (query.next()) {
+                // The last column first: the ones before it are read on the way.
+                const QString last = query.value(3);
+                rows << QStringList{query.value(1), query.value(2), last};
+                nulls << query.isNull(3);
+            }
+        }
+        db = QSqlDatabase();
+        closeLibDB();
+        QCOMPARE(rows, (QList<QStringList>{{longest, QStringLiteral("y"), longer}, {QStringLiteral("z"), longer + u'!', QString()}}));
+        QCOMPARE(nulls, (QList<bool>{false, true}));
+    }
+
     void referenceScan_data()
     {
         QTest::addColumn<QString>("backend");

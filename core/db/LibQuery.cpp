@@ -64,6 +64,8 @@ struct LibQuery::Private
     // The current row's values, read column by column on first use.
     mutable QList<QString> row;
     mutable QList<bool> rowRead;
+    // What SQLGetData writes into, kept from value to value (it only grows).
+    mutable std::vector<SQLWCHAR> buffer = std::vector<SQLWCHAR>(256);
 
     [[noreturn]] void fail(const QString &what, SQLRETURN r)
     {
@@ -168,6 +170,9 @@ void LibQuery::exec(const QString &text, const QStringList &parameters)
     if (!SQL_SUCCEEDED(SQLNumResultCols(d->stmt, &columns)))
         columns = 0;
     m_columns = columns;
+    // No row yet: nothing to read until the first next().
+    d->row = QList<QString>(m_columns);
+    d->rowRead = QList<bool>(m_columns, true);
     if (columns == 0) {
         SQLLEN rows = -1;
         if (SQL_SUCCEEDED(SQLRowCount(d->stmt, &rows)))
@@ -184,8 +189,7 @@ bool LibQuery::next()
         return false;
     if (!SQL_SUCCEEDED(r))
         d->fail(QStringLiteral("SQLFetch"), r);
-    d->row = QList<QString>(m_columns);
-    d->rowRead = QList<bool>(m_columns, false);
+    d->rowRead.fill(false);
     return true;
 }
 
@@ -201,7 +205,7 @@ QString LibQuery::value(int column) const
             continue;
         QString text;
         bool null = false;
-        std::vector<SQLWCHAR> buffer(256);
+        std::vector<SQLWCHAR> &buffer = d->buffer;
         for (;;) {
             SQLLEN indicator = 0;
             const SQLRETURN r = SQLGetData(d->stmt, SQLUSMALLINT(c + 1), SQL_C_WCHAR, buffer.data(),
@@ -223,7 +227,7 @@ QString LibQuery::value(int column) const
                 break;
             // Truncated (01004): the rest comes with the next call, in a larger buffer.
             if (indicator != SQL_NO_TOTAL)
-                buffer.resize(size_t(indicator / qsizetype(sizeof(SQLWCHAR))) - size_t(got) + 1);
+                buffer.resize(std::max(buffer.size(), size_t(indicator / qsizetype(sizeof(SQLWCHAR))) - size_t(got) + 1));
         }
         d->row[c] = null ? QString() : (text.isNull() ? QStringLiteral("") : text);
         d->rowRead[c] = true;

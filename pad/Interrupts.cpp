@@ -162,6 +162,10 @@ void finish(int status, const QString &message)
     g_phase = Phase::Finished;
     g_finishStatus = status;
     g_finishMessage = encoded(QStringLiteral("\nnorvel-pad: ") + message + u'\n');
+    // A stop that came while the commit was under way waited for it; from here it ends the command
+    // as a later one would, even if the command can no longer write.
+    if (g_requested.load() != 0 && !g_deadline)
+        g_deadline = Clock::now() + Grace;
 }
 
 void setTerminal(const termios *saved)

@@ -35,6 +35,8 @@
 #include <csignal>
 #include <functional>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace testenv;
 
@@ -222,6 +224,44 @@ private slots:
     {
         m_settings.reset();
         Interrupts::reset();
+    }
+
+    // A stop that comes while the commit is under way waits for it. Once the command has finished
+    // (the records in place), the stop ends it with its status, even when it can no longer write.
+    void stopDuringTheCommitEndsTheCommandAfterIt()
+    {
+        const pid_t child = ::fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            Interrupts::install();
+            Interrupts::beginCommit();
+            ::kill(::getpid(), SIGTERM);
+            // The watching thread takes the stop while the commit is under way.
+            sigset_t pending;
+            do {
+                ::usleep(10'000);
+                sigemptyset(&pending);
+                ::sigpending(&pending);
+            } while (sigismember(&pending, SIGTERM) == 1);
+            ::usleep(200'000);
+            Interrupts::finish(2, QStringLiteral("已中断，但改动在此之前已经提交。"));
+            // Output that never drains.
+            ::sleep(10);
+            ::_exit(99);
+        }
+        QElapsedTimer waited;
+        waited.start();
+        int status = 0;
+        pid_t ended = 0;
+        while ((ended = ::waitpid(child, &status, WNOHANG)) == 0 && waited.elapsed() < 8000)
+            QTest::qSleep(50);
+        if (ended == 0) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, &status, 0);
+        }
+        QVERIFY2(WIFEXITED(status), "the command did not end");
+        QCOMPARE(WEXITSTATUS(status), 2);
+        QVERIFY(waited.elapsed() < 5000);
     }
 
     // The preview, the apply and the question: the status, whether the tables changed, and what

@@ -1193,8 +1193,6 @@ private slots:
         checkNothingChanged(refused, before);
     }
 
-    // Before a run, the columns of other tables that hold card numbers the run pads are named, with
-    // how many rows and numbers; the scan stops when its time is up and says what it left.
     // Values come back whole whatever their length, column by column and row by row, NULL as NULL:
     // a long value is read in pieces, into a buffer that the values after it use again.
     void queryReadsValuesWhole_data()
@@ -1229,6 +1227,8 @@ private slots:
         QCOMPARE(nulls, (QList<bool>{false, true}));
     }
 
+    // Before a run, the columns of other tables that hold card numbers the run pads are named, with
+    // how many rows and numbers; the scan stops when its time is up and says what it left.
     void referenceScan_data()
     {
         QTest::addColumn<QString>("backend");

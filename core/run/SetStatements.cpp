@@ -180,19 +180,18 @@ QList<QStringList> SetStatements::workingTables() const
 
 QStringList SetStatements::claims() const
 {
+    const QString creation = QStringLiteral("create temp table norvel_claims%1 as").arg(onCommitDrop());
     if (takenWithClaims()) {
         // The readers that have a padded number from before the run are found with the claims on it:
         // one grouping instead of a join with every reader.
-        return {QStringLiteral("create temp table norvel_claims on commit drop as"),
-                QStringLiteral("select w, min(case when readers > 0 then q end) as mq, max(t) as taken"),
+        return {creation, QStringLiteral("select w, min(case when readers > 0 then q end) as mq, max(t) as taken"),
                 QStringLiteral("from (select w, q, readers, 0 as t from norvel_fates where blocked is null"),
                 QStringLiteral("      union all"),
                 QStringLiteral("      select ") + m_sql.compared(QStringLiteral("pe_id")) + QStringLiteral(", null, null, 1 from lib_people where ")
                     + m_sql.len(QStringLiteral("pe_id")) + u'=' + number(m_length) + QStringLiteral(") c"),
                 QStringLiteral("group by w having min(t) = 0")};
     }
-    return {QStringLiteral("create temp table norvel_claims%1 as").arg(onCommitDrop()),
-            QStringLiteral("select w, min(q) as mq from norvel_fates where blocked is null and readers > 0 group by ")
+    return {creation, QStringLiteral("select w, min(q) as mq from norvel_fates where blocked is null and readers > 0 group by ")
                 + keyColumn(QStringLiteral("w"))};
 }
 

@@ -42,9 +42,9 @@ public:
     // length), readers, follows (readers whose password is the number), empties (readers whose
     // password is empty), loans, also (values in the columns padded with the loans).
     QStringList cards() const;
-    // Around the cards' grouping: PostgreSQL groups by sorting where it cannot tell how many rows a condition on
-    // the trimmed length keeps, and hashing groups the cards in far less time; the setting goes back
-    // to what it was once the table is made. Nothing on SQLite.
+    // Around the cards' grouping: PostgreSQL groups by sorting where it cannot tell how many rows a
+    // condition on the trimmed length keeps, and hashing groups the cards in far less time; the
+    // setting goes back to what it was once the table is made. Nothing on SQLite.
     QStringList sortsOff() const;
     QStringList sortsBack() const;
     // Whether numbers are padded in more than one pass (L above 13), and norvel_blocked: the cards
